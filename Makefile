@@ -1,0 +1,55 @@
+# Quillomir: the commands. `make test` and `make run` install what is missing.
+.PHONY: all deps build build-native build-win32 build-win64 test test-native test-win32 test-win64 \
+        test-e2e run clean
+
+JOBS ?= 2
+export WINEDEBUG := -all
+# One private Wine prefix for each test run; tools/wine-run makes it on first use.
+export WINEPREFIX := $(CURDIR)/build/wine/prefix
+
+all: build
+
+deps:
+	@tools/install-deps
+
+build: deps build-native build-win32 build-win64
+
+build-native:
+	cmake --preset native
+	cmake --build --preset native -j$(JOBS)
+
+build-win32:
+	cmake --preset win32
+	cmake --build --preset win32 -j$(JOBS)
+
+build-win64:
+	cmake --preset win64
+	cmake --build --preset win64 -j$(JOBS)
+
+test: build
+	@rm -rf build/wine
+	@status=0; \
+	$(MAKE) --no-print-directory test-native || status=1; \
+	$(MAKE) --no-print-directory test-win32 || status=1; \
+	$(MAKE) --no-print-directory test-win64 || status=1; \
+	$(MAKE) --no-print-directory test-e2e || status=1; \
+	if [ $$status -ne 0 ]; then echo "make test: FAILED"; else echo "make test: all suites passed"; fi; \
+	exit $$status
+
+test-native:
+	ctest --preset native -j$(JOBS)
+
+test-win32:
+	ctest --preset win32 -j$(JOBS)
+
+test-win64:
+	ctest --preset win64 -j$(JOBS)
+
+test-e2e:
+	tests/e2e/run build/win64/Quillomir.scr
+
+run: deps build-win64
+	tools/run-saver build/win64/Quillomir.scr
+
+clean:
+	rm -rf build

@@ -1,0 +1,44 @@
+#include "app.h"
+
+#include <algorithm>
+
+namespace quillomir::win32 {
+
+void App::WindowClosed() {
+    if (openWindows_ > 0 && --openWindows_ == 0) {
+        PostQuitMessage(0);
+    }
+}
+
+void App::AddDialog(HWND window) {
+    dialogs_.push_back(window);
+}
+
+void App::RemoveDialog(HWND window) {
+    std::erase(dialogs_, window);
+}
+
+bool App::TranslateDialogMessage(MSG& message) {
+    for (HWND dialog : dialogs_) {
+        if (IsDialogMessageW(dialog, &message)) {
+            return true;
+        }
+    }
+    return false;
+}
+
+int App::Run() {
+    if (openWindows_ == 0) {
+        return 0;
+    }
+    MSG message{};
+    while (GetMessageW(&message, nullptr, 0, 0) > 0) {
+        if (!TranslateDialogMessage(message)) {
+            TranslateMessage(&message);
+            DispatchMessageW(&message);
+        }
+    }
+    return static_cast<int>(message.wParam);
+}
+
+}  // namespace quillomir::win32

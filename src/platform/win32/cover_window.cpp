@@ -1,0 +1,92 @@
+#include "cover_window.h"
+
+#include <windowsx.h>
+
+namespace quillomir::win32 {
+
+namespace {
+
+constexpr wchar_t kCoverClass[] = L"QuillomirCover";
+
+void RegisterCoverClass(HINSTANCE instance, WNDPROC procedure) {
+    WNDCLASSEXW cls{};
+    cls.cbSize = sizeof cls;
+    cls.lpfnWndProc = procedure;
+    cls.hInstance = instance;
+    cls.hCursor = LoadCursorW(nullptr, IDC_ARROW);
+    cls.hbrBackground = static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH));
+    cls.lpszClassName = kCoverClass;
+    RegisterClassExW(&cls);  // fails harmlessly when already registered
+}
+
+}  // namespace
+
+CoverWindow::~CoverWindow() {
+    if (window_) {
+        DestroyWindow(window_);
+    }
+}
+
+bool CoverWindow::Create(const RECT& monitor) {
+    RegisterCoverClass(instance_, &CoverWindow::Procedure);
+    window_ = CreateWindowExW(WS_EX_TOPMOST | WS_EX_TOOLWINDOW, kCoverClass, L"", WS_POPUP,
+                              monitor.left, monitor.top, monitor.right - monitor.left,
+                              monitor.bottom - monitor.top, nullptr, nullptr, instance_, this);
+    if (!window_) {
+        return false;
+    }
+    ShowWindow(window_, SW_SHOWNOACTIVATE);
+    return true;
+}
+
+LRESULT CALLBACK CoverWindow::Procedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_NCCREATE) {
+        auto* create = reinterpret_cast<CREATESTRUCTW*>(lParam);
+        SetWindowLongPtrW(window, GWLP_USERDATA,
+                          reinterpret_cast<LONG_PTR>(create->lpCreateParams));
+    }
+    auto* self = reinterpret_cast<CoverWindow*>(GetWindowLongPtrW(window, GWLP_USERDATA));
+    if (!self || message == WM_NCDESTROY) {
+        if (self) {
+            self->window_ = nullptr;
+            SetWindowLongPtrW(window, GWLP_USERDATA, 0);
+        }
+        return DefWindowProcW(window, message, wParam, lParam);
+    }
+    return self->Handle(message, wParam, lParam);
+}
+
+LRESULT CoverWindow::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
+    const auto screenPoint = [&] {
+        POINT p{GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam)};
+        ClientToScreen(window_, &p);
+        return p;
+    };
+    switch (message) {
+        case WM_KEYDOWN:
+        case WM_SYSKEYDOWN:
+            input_.CoverKeyDown();
+            return 0;
+        case WM_LBUTTONDOWN:
+        case WM_RBUTTONDOWN:
+        case WM_MBUTTONDOWN:
+        case WM_XBUTTONDOWN:
+            input_.CoverMouseDown(screenPoint());
+            return 0;
+        case WM_MOUSEMOVE:
+            input_.CoverMouseMove(screenPoint());
+            return 0;
+        case WM_SYSCOMMAND:
+            if ((wParam & 0xFFF0) == SC_SCREENSAVE) {
+                return 0;
+            }
+            break;
+        case WM_CLOSE:
+            return 0;  // they close with the saver's own window
+        default:
+            break;
+    }
+    return DefWindowProcW(window_, message, wParam, lParam);
+}
+
+}  // namespace quillomir::win32

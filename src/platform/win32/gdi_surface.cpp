@@ -1,0 +1,88 @@
+#include "gdi_surface.h"
+
+#include <cmath>
+
+#include "dpi.h"
+
+namespace quillomir::win32 {
+
+namespace {
+
+constexpr std::size_t kCacheSlots = 4;
+
+COLORREF ToColorRef(ColorValue color) {
+    // The colour value is 0x00BBGGRR already; only the top byte must be clear.
+    return static_cast<COLORREF>(color) & 0x00FFFFFFu;
+}
+
+}  // namespace
+
+void GdiSurface::Attach(HWND window) {
+    window_ = window;
+    dc_ = GetDC(window);  // a class DC: it is not released while the window lives
+    dpi_ = WindowDpi(window);
+}
+
+HBRUSH GdiSurface::BrushFor(ColorValue color) {
+    for (auto& slot : brushes_) {
+        if (slot.color == color) {
+            return slot.handle.get();
+        }
+    }
+    if (brushes_.size() >= kCacheSlots) {
+        brushes_.erase(brushes_.begin());
+    }
+    brushes_.push_back({color, ScopedBrush(CreateSolidBrush(ToColorRef(color)))});
+    return brushes_.back().handle.get();
+}
+
+HPEN GdiSurface::PenFor(ColorValue color) {
+    for (auto& slot : pens_) {
+        if (slot.color == color) {
+            return slot.handle.get();
+        }
+    }
+    if (pens_.size() >= kCacheSlots) {
+        pens_.erase(pens_.begin());
+    }
+    pens_.push_back({color, ScopedPen(CreatePen(PS_SOLID, 1, ToColorRef(color)))});
+    return pens_.back().handle.get();
+}
+
+void GdiSurface::SetFillColor(ColorValue color) {
+    fill_ = color;
+}
+
+void GdiSurface::DrawCircle(float x, float y, float radius, ColorValue outline) {
+    if (!dc_) {
+        return;
+    }
+    const float scale = static_cast<float>(dpi_) / static_cast<float>(kTwipsPerInch);
+    const float cx = x * scale;
+    const float cy = y * scale;
+    const float r = radius * scale;
+    ScopedSelect brush(dc_, BrushFor(fill_));
+    ScopedSelect pen(dc_, PenFor(outline));
+    // GDI leaves out the right and bottom edges, hence the +1.
+    Ellipse(dc_, static_cast<int>(std::lround(cx - r)), static_cast<int>(std::lround(cy - r)),
+            static_cast<int>(std::lround(cx + r)) + 1, static_cast<int>(std::lround(cy + r)) + 1);
+    GdiFlush();
+}
+
+SIZE GdiSurface::ClientSize() const {
+    RECT client{};
+    if (!window_ || !GetClientRect(window_, &client)) {
+        return {0, 0};
+    }
+    return {client.right - client.left, client.bottom - client.top};
+}
+
+float GdiSurface::ScaleWidth() const {
+    return PixelsToTwips(static_cast<float>(ClientSize().cx), dpi_);
+}
+
+float GdiSurface::ScaleHeight() const {
+    return PixelsToTwips(static_cast<float>(ClientSize().cy), dpi_);
+}
+
+}  // namespace quillomir::win32

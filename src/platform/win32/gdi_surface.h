@@ -1,0 +1,50 @@
+// The saver window's client area as a DrawingSurface: circles go straight to
+// the screen through GDI, with no backing bitmap.
+#pragma once
+
+#include <windows.h>
+
+#include <vector>
+
+#include "platform/drawing_surface.h"
+#include "scoped_win.h"
+
+namespace quillomir::win32 {
+
+class GdiSurface : public DrawingSurface {
+  public:
+    GdiSurface() = default;
+
+    // The window must have a class DC (CS_OWNDC), so that one DC serves for its life.
+    void Attach(HWND window);
+    void SetDpi(UINT dpi) { dpi_ = dpi; }
+    UINT dpi() const { return dpi_; }
+    HDC dc() const { return dc_; }
+
+    void SetFillColor(ColorValue color) override;
+    void DrawCircle(float x, float y, float radius, ColorValue outline) override;
+    float ScaleWidth() const override;
+    float ScaleHeight() const override;
+
+  private:
+    template <typename Handle>
+    struct Cached {
+        ColorValue color;
+        ScopedGdiObject<Handle> handle;
+    };
+
+    HBRUSH BrushFor(ColorValue color);
+    HPEN PenFor(ColorValue color);
+    SIZE ClientSize() const;
+
+    HWND window_ = nullptr;
+    HDC dc_ = nullptr;
+    UINT dpi_ = USER_DEFAULT_SCREEN_DPI;
+    ColorValue fill_ = kBlack;
+    // Two colours are in use at a time (black and the crawlet's); a few slots
+    // keep a tick from creating GDI objects at all.
+    std::vector<Cached<HBRUSH>> brushes_;
+    std::vector<Cached<HPEN>> pens_;
+};
+
+}  // namespace quillomir::win32
