@@ -1,7 +1,8 @@
 // The program's entry: the command line's switch picks the window to open, and
 // the message loop runs until the last window closes.
-#include <commctrl.h>
 #include <windows.h>
+// commctrl.h needs the types of windows.h first.
+#include <commctrl.h>
 
 #include <memory>
 #include <string>
@@ -9,6 +10,7 @@
 #include "app.h"
 #include "config_window.h"
 #include "saver_window.h"
+#include "single_instance.h"
 #include "startup/startup.h"
 #include "text.h"
 
@@ -21,12 +23,18 @@ class WindowsStartup : public quillomir::StartupHost {
     void ShowConfigDialog() override { quillomir::win32::ShowConfigDialog(app_); }
 
     void ShowSaverWindow() override {
+        instance_ =
+            std::make_unique<quillomir::win32::SingleInstance>(quillomir::win32::kSaverMutexName);
+        if (!instance_->first()) {
+            return;  // one is running already; leave it alone
+        }
         saver_ = std::make_unique<quillomir::win32::SaverWindow>(app_);
         saver_->Show();
     }
 
   private:
     quillomir::win32::App& app_;
+    std::unique_ptr<quillomir::win32::SingleInstance> instance_;
     std::unique_ptr<quillomir::win32::SaverWindow> saver_;
 };
 
