@@ -1,6 +1,7 @@
 #include "crawlet/crawlet.h"
 
 #include <algorithm>
+#include <limits>
 
 namespace quillomir {
 
@@ -32,6 +33,21 @@ void DrawSegment(DrawingSurface& surface, const SegmentPoint& p, std::int16_t ra
                        outline);
 }
 
+// A head on a window narrower than one step never bounces vertically and drifts
+// on for ever; it stops at the end of the range rather than overflow.
+std::int32_t Advance(std::int32_t from, int by) {
+    return static_cast<std::int32_t>(
+        std::clamp<std::int64_t>(std::int64_t{from} + by, std::numeric_limits<std::int32_t>::min(),
+                                 std::numeric_limits<std::int32_t>::max()));
+}
+
+std::int16_t HeadingOf(bool right, bool down) {
+    if (right) {
+        return down ? DownRight : UpRight;
+    }
+    return down ? DownLeft : UpLeft;
+}
+
 }  // namespace
 
 int Crawlet::SafeLength() const {
@@ -56,8 +72,8 @@ void Crawlet::MoveCrawlet(DrawingSurface& surface, ColorValue crawletColor) {
     }
 
     const Offset offset = StepOffset(Direction, StepSize);
-    SegmentPos[0].x = SegmentPos[1].x + offset.dx;
-    SegmentPos[0].y = SegmentPos[1].y + offset.dy;
+    SegmentPos[0].x = Advance(SegmentPos[1].x, offset.dx);
+    SegmentPos[0].y = Advance(SegmentPos[1].y, offset.dy);
     DrawSegment(surface, SegmentPos[0], SegmentRadius, crawletColor);
 }
 
@@ -73,40 +89,22 @@ void Crawlet::BounceTick(DrawingSurface& surface, ColorValue crawletColor) {
     const float x = static_cast<float>(head.x);
     const float y = static_cast<float>(head.y);
 
-    // The horizontal test comes first; a corner turns only horizontally this tick.
-    // The head is never pulled back inside.
-    switch (Direction) {
-        case UpRight:
-            if (x >= width) {
-                Direction = UpLeft;
-            } else if (head.y <= 0) {
-                Direction = DownRight;
-            }
-            break;
-        case DownRight:
-            if (x >= width) {
-                Direction = DownLeft;
-            } else if (y >= height) {
-                Direction = UpRight;
-            }
-            break;
-        case DownLeft:
-            if (head.x <= 0) {
-                Direction = DownRight;
-            } else if (y >= height) {
-                Direction = UpLeft;
-            }
-            break;
-        case UpLeft:
-            if (head.x <= 0) {
-                Direction = UpRight;
-            } else if (head.y <= 0) {
-                Direction = DownLeft;
-            }
-            break;
-        default:
-            break;
+    // Only the edges the heading moves towards are tested, inclusively.
+    const bool right = Direction == UpRight || Direction == DownRight;
+    const bool down = Direction == DownRight || Direction == DownLeft;
+    const bool hitSide = right ? x >= width : head.x <= 0;
+    const bool hitEnd = down ? y >= height : head.y <= 0;
+
+    // The horizontal test comes first: at a corner only the horizontal heading
+    // turns this tick, and the vertical edge is dealt with on the next one. The
+    // head is never pulled back inside.
+    bool turnVertically = !hitSide && hitEnd;
+    // On a window no wider than one step the head meets a side every tick, so
+    // the vertical test would never get its turn and the head would drift away.
+    if (hitSide && width <= static_cast<float>(StepSize)) {
+        turnVertically = hitEnd;
     }
+    Direction = HeadingOf(right != hitSide, down != turnVertically);
 }
 
 void Crawlet::Redraw(DrawingSurface& surface, ColorValue crawletColor) const {

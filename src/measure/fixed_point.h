@@ -42,8 +42,14 @@ class FixedPoint {
         return FixedPoint(std::llrint(scaled));
     }
 
+    // Saturates beyond the type's range, like FromDouble.
     static constexpr FixedPoint FromInteger(std::int64_t value) {
-        return FixedPoint(value * kScale);
+        std::int64_t raw = 0;
+        if (__builtin_mul_overflow(value, kScale, &raw)) {
+            return FixedPoint(value < 0 ? std::numeric_limits<std::int64_t>::min()
+                                        : std::numeric_limits<std::int64_t>::max());
+        }
+        return FixedPoint(raw);
     }
 
     constexpr std::int64_t Raw() const { return raw_; }

@@ -79,16 +79,17 @@ void frmMain::MouseDown(std::int32_t x, std::int32_t y) {
 }
 
 void frmMain::MouseMove(std::int32_t x, std::int32_t y) {
-    if (OverVisibleLabel(x, y)) {
-        return;
-    }
     // Windows repeats the last position when a window appears or changes; only a
-    // change of position is a move.
+    // change of position is a move. Positions over the label are seen too, so a
+    // return from the label to where the pointer was before is a move.
     const std::pair<std::int32_t, std::int32_t> position{x, y};
     if (lastMove_ == position) {
         return;
     }
     lastMove_ = position;
+    if (OverVisibleLabel(x, y)) {
+        return;
+    }
     MouseMoves = static_cast<std::int16_t>(MouseMoves + 1);
     if (MouseMoves > kMouseMovesAllowed) {
         RequestClose();

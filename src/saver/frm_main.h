@@ -51,6 +51,9 @@ class frmMain {
     // windows of the saver report theirs in the same frame.
     void MouseDown(std::int32_t x, std::int32_t y);
     void MouseMove(std::int32_t x, std::int32_t y);
+    // Where the pointer stands when the window appears: the move message that
+    // Windows sends for it then is not a move of the user's.
+    void NotePointer(std::int32_t x, std::int32_t y) { lastMove_ = std::pair{x, y}; }
     void TimerTick(SaverTimer timer);
     // The close sequence: the pointer comes back and the meter is released.
     void Unload();
