@@ -29,9 +29,9 @@ CoverWindow::~CoverWindow() {
 
 bool CoverWindow::Create(const RECT& monitor) {
     RegisterCoverClass(instance_, &CoverWindow::Procedure);
-    window_ = CreateWindowExW(WS_EX_TOPMOST | WS_EX_TOOLWINDOW, kCoverClass, L"", WS_POPUP,
-                              monitor.left, monitor.top, monitor.right - monitor.left,
-                              monitor.bottom - monitor.top, nullptr, nullptr, instance_, this);
+    CreateWindowExW(WS_EX_TOPMOST | WS_EX_TOOLWINDOW, kCoverClass, L"", WS_POPUP, monitor.left,
+                    monitor.top, monitor.right - monitor.left, monitor.bottom - monitor.top,
+                    nullptr, nullptr, instance_, this);
     if (!window_) {
         return false;
     }
@@ -41,9 +41,11 @@ bool CoverWindow::Create(const RECT& monitor) {
 
 LRESULT CALLBACK CoverWindow::Procedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     if (message == WM_NCCREATE) {
-        auto* create = reinterpret_cast<CREATESTRUCTW*>(lParam);
-        SetWindowLongPtrW(window, GWLP_USERDATA,
-                          reinterpret_cast<LONG_PTR>(create->lpCreateParams));
+        // Messages arrive before CreateWindowExW returns: the handle is needed now.
+        auto* self =
+            static_cast<CoverWindow*>(reinterpret_cast<CREATESTRUCTW*>(lParam)->lpCreateParams);
+        self->window_ = window;
+        SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
     }
     auto* self = reinterpret_cast<CoverWindow*>(GetWindowLongPtrW(window, GWLP_USERDATA));
     if (!self || message == WM_NCDESTROY) {
