@@ -72,6 +72,11 @@ TEST_F(RegistryStoreTest, UnusableValuesReadAsTheFallback) {
     WriteRaw(REG_BINARY, bytes, sizeof bytes);
     EXPECT_EQ(ReadRaw(), "fallback") << "REG_BINARY";
 
+    // Text of another type: expanding it would let it pass as a plain string.
+    const wchar_t expandable[] = L"1";
+    WriteRaw(REG_EXPAND_SZ, expandable, sizeof expandable);
+    EXPECT_EQ(ReadRaw(), "fallback") << "REG_EXPAND_SZ";
+
     const std::wstring tooLong(300, L'7');
     WriteRaw(REG_SZ, tooLong.c_str(), static_cast<DWORD>((tooLong.size() + 1) * sizeof(wchar_t)));
     EXPECT_EQ(ReadRaw(), "fallback") << "300 characters";

@@ -45,8 +45,8 @@ std::string RegistryStore::Read(std::string_view application, std::string_view s
     // and reads as missing, as does a value of any type other than REG_SZ.
     wchar_t buffer[kMaxTextLength + 1] = {};
     DWORD size = sizeof buffer;
-    const LSTATUS status =
-        RegGetValueW(hive_, path.c_str(), name.c_str(), RRF_RT_REG_SZ, nullptr, buffer, &size);
+    const LSTATUS status = RegGetValueW(hive_, path.c_str(), name.c_str(),
+                                        RRF_RT_REG_SZ | RRF_NOEXPAND, nullptr, buffer, &size);
     if (status != ERROR_SUCCESS) {
         return std::string(fallback);
     }
