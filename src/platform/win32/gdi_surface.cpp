@@ -1,5 +1,6 @@
 #include "gdi_surface.h"
 
+#include <algorithm>
 #include <cmath>
 
 #include "dpi.h"
@@ -61,11 +62,30 @@ void GdiSurface::DrawCircle(float x, float y, float radius, ColorValue outline) 
     const float cx = x * scale;
     const float cy = y * scale;
     const float r = radius * scale;
+    // GDI leaves out the right and bottom edges, hence the +1.
+    const RECT box{static_cast<LONG>(std::lround(cx - r)), static_cast<LONG>(std::lround(cy - r)),
+                   static_cast<LONG>(std::lround(cx + r)) + 1,
+                   static_cast<LONG>(std::lround(cy + r)) + 1};
+
+    const bool erasing = ToColorRef(fill_) == 0 && ToColorRef(outline) == 0;
+    if (erasing) {
+        const bool meetsLit = std::any_of(lit_.begin(), lit_.end(), [&](const RECT& lit) {
+            RECT common{};
+            return IntersectRect(&common, &lit, &box) != FALSE;
+        });
+        if (!meetsLit) {
+            return;
+        }
+        // The same circle in black covers exactly what the coloured one lit.
+        std::erase_if(lit_, [&](const RECT& lit) { return EqualRect(&lit, &box) != FALSE; });
+    } else if (std::none_of(lit_.begin(), lit_.end(),
+                            [&](const RECT& lit) { return EqualRect(&lit, &box) != FALSE; })) {
+        lit_.push_back(box);
+    }
+
     ScopedSelect brush(dc_, BrushFor(fill_));
     ScopedSelect pen(dc_, PenFor(outline));
-    // GDI leaves out the right and bottom edges, hence the +1.
-    Ellipse(dc_, static_cast<int>(std::lround(cx - r)), static_cast<int>(std::lround(cy - r)),
-            static_cast<int>(std::lround(cx + r)) + 1, static_cast<int>(std::lround(cy + r)) + 1);
+    Ellipse(dc_, box.left, box.top, box.right, box.bottom);
     GdiFlush();
 }
 

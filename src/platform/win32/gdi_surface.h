@@ -21,6 +21,9 @@ class GdiSurface : public DrawingSurface {
     UINT dpi() const { return dpi_; }
     HDC dc() const { return dc_; }
 
+    // The whole client area was painted black: nothing drawn is lit any more.
+    void ForgetDrawn() { lit_.clear(); }
+
     void SetFillColor(ColorValue color) override;
     void DrawCircle(float x, float y, float radius, ColorValue outline) override;
     float ScaleWidth() const override;
@@ -45,6 +48,11 @@ class GdiSurface : public DrawingSurface {
     // keep a tick from creating GDI objects at all.
     std::vector<Cached<HBRUSH>> brushes_;
     std::vector<Cached<HPEN>> pens_;
+    // The pixel boxes of the coloured discs on screen. A black disc that meets
+    // none of them could change no pixel, and is not sent to the screen: most
+    // of the tail erase lands on black, often far from the head, and presenting
+    // it would cost in proportion to the screen's area.
+    std::vector<RECT> lit_;
 };
 
 }  // namespace quillomir::win32

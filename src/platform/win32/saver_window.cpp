@@ -139,8 +139,10 @@ LRESULT SaverWindow::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
             return reinterpret_cast<LRESULT>(labelBackground_.get());
         }
         case WM_DPICHANGED:
+            // Every disc lands elsewhere at the new scale: repaint them all.
             surface_.SetDpi(HIWORD(wParam));
             PlaceLabel();
+            InvalidateRect(window_, nullptr, TRUE);
             return 0;
         case WM_DISPLAYCHANGE:
             CoverScreen();
@@ -177,6 +179,11 @@ void SaverWindow::OnDestroy() {
 void SaverWindow::OnPaint() {
     ScopedPaint paint(window_);
     FillRect(paint.get(), &paint.area(), static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH)));
+    RECT client{};
+    GetClientRect(window_, &client);
+    if (EqualRect(&client, &paint.area())) {
+        surface_.ForgetDrawn();
+    }
     form_.Paint(surface_);
 }
 
