@@ -1,6 +1,6 @@
 # Quillomir: the commands. `make test` and `make run` install what is missing.
 .PHONY: all deps build build-native build-win32 build-win64 test test-native test-win32 test-win64 \
-        test-e2e run clean
+        test-e2e run clean test-sanitize test-fuzz-corpus fuzz
 
 JOBS ?= 2
 export WINEDEBUG := -all
@@ -33,6 +33,8 @@ test: build
 	$(MAKE) --no-print-directory test-win32 || status=1; \
 	$(MAKE) --no-print-directory test-win64 || status=1; \
 	$(MAKE) --no-print-directory test-e2e || status=1; \
+	$(MAKE) --no-print-directory test-sanitize || status=1; \
+	$(MAKE) --no-print-directory test-fuzz-corpus || status=1; \
 	if [ $$status -ne 0 ]; then echo "make test: FAILED"; else echo "make test: all suites passed"; fi; \
 	exit $$status
 
@@ -48,8 +50,32 @@ test-win64:
 test-e2e:
 	tests/e2e/run build/win64/Quillomir.scr
 
+# The native unit tests again, under AddressSanitizer and UndefinedBehaviorSanitizer.
+test-sanitize:
+	cmake --preset native-sanitize
+	cmake --build --preset native-sanitize -j$(JOBS)
+	ctest --preset native-sanitize -j$(JOBS)
+
+# Replays the checked-in fuzz corpus: every input that once found new coverage.
+test-fuzz-corpus:
+	cmake --preset fuzz
+	cmake --build --preset fuzz -j$(JOBS)
+	ctest --preset fuzz -j$(JOBS)
+
+# Runs each fuzz target for FUZZ_SECONDS on a scratch copy of the corpus.
+FUZZ_SECONDS ?= 60
+fuzz: deps
+	cmake --preset fuzz
+	cmake --build --preset fuzz -j$(JOBS)
+	fuzz/run-fuzzers build/fuzz $(FUZZ_SECONDS)
+
 run: deps build-win64
 	tools/run-saver build/win64/Quillomir.scr
+
+# What the saver costs: core benchmarks, then the saver beside two reference
+# programs under Wine; writes build/bench/report.md and report.json.
+bench: deps build-native build-win64
+	python3 bench/run_bench.py
 
 clean:
 	rm -rf build
