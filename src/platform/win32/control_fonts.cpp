@@ -1,0 +1,89 @@
+#include "control_fonts.h"
+
+#include <cmath>
+#include <cwchar>
+#include <string>
+
+#include "dpi.h"
+#include "text.h"
+
+namespace quillomir::win32 {
+
+namespace {
+
+using SystemParametersInfoForDpiFn = BOOL(WINAPI*)(UINT, UINT, PVOID, UINT, UINT);
+
+// Resolved at run time: Windows before 10 has no per-DPI system metrics.
+SystemParametersInfoForDpiFn ResolveSystemParametersInfoForDpi() {
+    HMODULE user32 = GetModuleHandleW(L"user32.dll");
+    if (!user32) {
+        return nullptr;
+    }
+    return reinterpret_cast<SystemParametersInfoForDpiFn>(
+        reinterpret_cast<void*>(GetProcAddress(user32, "SystemParametersInfoForDpi")));
+}
+
+LOGFONTW MessageFont(UINT dpi) {
+    static const SystemParametersInfoForDpiFn forDpi = ResolveSystemParametersInfoForDpi();
+    NONCLIENTMETRICSW metrics{};
+    metrics.cbSize = sizeof metrics;
+    if (forDpi && forDpi(SPI_GETNONCLIENTMETRICS, metrics.cbSize, &metrics, 0, dpi)) {
+        return metrics.lfMessageFont;
+    }
+    if (SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, metrics.cbSize, &metrics, 0)) {
+        // The metrics are for the system's DPI; scale them to the one asked for.
+        metrics.lfMessageFont.lfHeight = MulDiv(
+            metrics.lfMessageFont.lfHeight, static_cast<int>(dpi), static_cast<int>(SystemDpi()));
+        return metrics.lfMessageFont;
+    }
+    LOGFONTW fallback{};
+    fallback.lfHeight = -MulDiv(9, static_cast<int>(dpi), 72);
+    fallback.lfWeight = FW_NORMAL;
+    fallback.lfCharSet = DEFAULT_CHARSET;
+    wcscpy_s(fallback.lfFaceName, L"Segoe UI");
+    return fallback;
+}
+
+int CALLBACK NoteFamily(const LOGFONTW*, const TEXTMETRICW*, DWORD, LPARAM found) {
+    *reinterpret_cast<bool*>(found) = true;
+    return 0;
+}
+
+bool FaceInstalled(const std::wstring& face) {
+    if (face.empty() || face.size() >= LF_FACESIZE) {
+        return false;
+    }
+    LOGFONTW query{};
+    query.lfCharSet = DEFAULT_CHARSET;
+    wcscpy_s(query.lfFaceName, face.c_str());
+    bool found = false;
+    ScopedGetDC screen(nullptr);
+    if (screen.get()) {
+        EnumFontFamiliesExW(screen.get(), &query, NoteFamily, reinterpret_cast<LPARAM>(&found), 0);
+    }
+    return found;
+}
+
+}  // namespace
+
+ScopedFont CreateDialogFont(UINT dpi) {
+    const LOGFONTW font = MessageFont(dpi);
+    return ScopedFont(CreateFontIndirectW(&font));
+}
+
+ScopedFont CreateControlFont(const FontSpec& entry, UINT dpi) {
+    LOGFONTW font = MessageFont(dpi);
+    std::wstring face = Widen(entry.face);
+    if (!FaceInstalled(face)) {
+        face = FaceInstalled(L"Microsoft Sans Serif") ? L"Microsoft Sans Serif" : font.lfFaceName;
+    }
+    wcsncpy_s(font.lfFaceName, face.c_str(), _TRUNCATE);
+    font.lfHeight = -static_cast<LONG>(std::lround(entry.points * dpi / 72.0));
+    font.lfWidth = 0;
+    font.lfWeight = FW_NORMAL;
+    font.lfItalic = FALSE;
+    font.lfUnderline = entry.underline ? TRUE : FALSE;
+    return ScopedFont(CreateFontIndirectW(&font));
+}
+
+}  // namespace quillomir::win32

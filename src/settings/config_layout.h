@@ -1,0 +1,72 @@
+// The controls of the settings dialog and of the About box as data: the host
+// renders these tables, and nothing else says where a control is or what it reads.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string_view>
+
+#include "platform/drawing_surface.h"
+
+namespace quillomir {
+
+enum class ControlKind { Button, Frame, Label, OptionButton, CheckBox };
+
+enum class TextAlign { Left, Center };
+
+// Left, top, width and height in twips; inside a frame, relative to the frame.
+struct LayoutRect {
+    std::int32_t left;
+    std::int32_t top;
+    std::int32_t width;
+    std::int32_t height;
+
+    constexpr bool operator==(const LayoutRect&) const = default;
+};
+
+// A font of the control's own; an empty face means the toolkit's default font.
+struct FontSpec {
+    std::string_view face;
+    double points = 0;
+    bool underline = false;
+
+    bool IsDefault() const { return face.empty(); }
+};
+
+inline constexpr std::string_view kMsSansSerif = "MS Sans Serif";
+
+struct ControlEntry {
+    ControlKind kind;
+    std::string_view name;
+    std::string_view caption;
+    LayoutRect rect;
+    int tab;
+    // The frame's name, or empty when the control sits directly on the window.
+    std::string_view frame;
+    // Option buttons: selected when the window opens.
+    bool initiallySelected = false;
+    FontSpec font = {};
+    TextAlign align = TextAlign::Left;
+    std::optional<ColorValue> textColor = std::nullopt;
+    bool wordWrap = false;
+    // Labels that report clicks and show a hand pointer.
+    bool clickable = false;
+};
+
+struct WindowLayout {
+    std::string_view caption;
+    std::int32_t clientWidth;
+    std::int32_t clientHeight;
+    std::span<const ControlEntry> controls;
+
+    // Null when the table has no control of that name.
+    const ControlEntry* Find(std::string_view name) const;
+    // The control's rectangle in the window's client coordinates.
+    LayoutRect WindowRect(const ControlEntry& control) const;
+};
+
+extern const WindowLayout kConfigLayout;
+extern const WindowLayout kAboutLayout;
+
+}  // namespace quillomir
