@@ -6,6 +6,7 @@
 
 #include "dpi.h"
 #include "text.h"
+#include "user32_function.h"
 
 namespace quillomir::win32 {
 
@@ -13,18 +14,9 @@ namespace {
 
 using SystemParametersInfoForDpiFn = BOOL(WINAPI*)(UINT, UINT, PVOID, UINT, UINT);
 
-// Resolved at run time: Windows before 10 has no per-DPI system metrics.
-SystemParametersInfoForDpiFn ResolveSystemParametersInfoForDpi() {
-    HMODULE user32 = GetModuleHandleW(L"user32.dll");
-    if (!user32) {
-        return nullptr;
-    }
-    return reinterpret_cast<SystemParametersInfoForDpiFn>(
-        reinterpret_cast<void*>(GetProcAddress(user32, "SystemParametersInfoForDpi")));
-}
-
 LOGFONTW MessageFont(UINT dpi) {
-    static const SystemParametersInfoForDpiFn forDpi = ResolveSystemParametersInfoForDpi();
+    static const SystemParametersInfoForDpiFn forDpi =
+        User32Function<SystemParametersInfoForDpiFn>("SystemParametersInfoForDpi");
     NONCLIENTMETRICSW metrics{};
     metrics.cbSize = sizeof metrics;
     if (forDpi && forDpi(SPI_GETNONCLIENTMETRICS, metrics.cbSize, &metrics, 0, dpi)) {

@@ -2,6 +2,8 @@
 
 #include <windowsx.h>
 
+#include "window_object.h"
+
 namespace quillomir::win32 {
 
 namespace {
@@ -40,19 +42,8 @@ bool CoverWindow::Create(const RECT& monitor) {
 }
 
 LRESULT CALLBACK CoverWindow::Procedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-    if (message == WM_NCCREATE) {
-        // Messages arrive before CreateWindowExW returns: the handle is needed now.
-        auto* self =
-            static_cast<CoverWindow*>(reinterpret_cast<CREATESTRUCTW*>(lParam)->lpCreateParams);
-        self->window_ = window;
-        SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
-    }
-    auto* self = reinterpret_cast<CoverWindow*>(GetWindowLongPtrW(window, GWLP_USERDATA));
+    auto* self = WindowObject(window, message, lParam, &CoverWindow::window_);
     if (!self || message == WM_NCDESTROY) {
-        if (self) {
-            self->window_ = nullptr;
-            SetWindowLongPtrW(window, GWLP_USERDATA, 0);
-        }
         return DefWindowProcW(window, message, wParam, lParam);
     }
     return self->Handle(message, wParam, lParam);

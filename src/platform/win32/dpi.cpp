@@ -2,21 +2,13 @@
 
 #include <cmath>
 
+#include "user32_function.h"
+
 namespace quillomir::win32 {
 
 namespace {
 
 using GetDpiForWindowFn = UINT(WINAPI*)(HWND);
-
-// Resolved at run time: older Windows versions have no per-window DPI.
-GetDpiForWindowFn ResolveGetDpiForWindow() {
-    HMODULE user32 = GetModuleHandleW(L"user32.dll");
-    if (!user32) {
-        return nullptr;
-    }
-    return reinterpret_cast<GetDpiForWindowFn>(
-        reinterpret_cast<void*>(GetProcAddress(user32, "GetDpiForWindow")));
-}
 
 }  // namespace
 
@@ -30,7 +22,8 @@ UINT SystemDpi() {
 }
 
 UINT WindowDpi(HWND window) {
-    static const GetDpiForWindowFn getDpiForWindow = ResolveGetDpiForWindow();
+    static const GetDpiForWindowFn getDpiForWindow =
+        User32Function<GetDpiForWindowFn>("GetDpiForWindow");
     if (getDpiForWindow && window) {
         const UINT dpi = getDpiForWindow(window);
         if (dpi > 0) {

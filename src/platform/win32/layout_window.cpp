@@ -5,6 +5,8 @@
 #include "control_fonts.h"
 #include "dpi.h"
 #include "text.h"
+#include "user32_function.h"
+#include "window_object.h"
 
 namespace quillomir::win32 {
 
@@ -16,15 +18,6 @@ constexpr DWORD kWindowExStyle = WS_EX_DLGMODALFRAME | WS_EX_CONTROLPARENT;
 constexpr int kFirstControlId = 100;
 
 using AdjustWindowRectExForDpiFn = BOOL(WINAPI*)(LPRECT, DWORD, BOOL, DWORD, UINT);
-
-AdjustWindowRectExForDpiFn ResolveAdjustForDpi() {
-    HMODULE user32 = GetModuleHandleW(L"user32.dll");
-    if (!user32) {
-        return nullptr;
-    }
-    return reinterpret_cast<AdjustWindowRectExForDpiFn>(
-        reinterpret_cast<void*>(GetProcAddress(user32, "AdjustWindowRectExForDpi")));
-}
 
 bool RegisterLayoutClass(HINSTANCE instance, WNDPROC procedure) {
     WNDCLASSEXW windowClass{};
@@ -83,7 +76,8 @@ LayoutWindow::~LayoutWindow() {
 }
 
 SIZE LayoutWindow::WindowSize(UINT dpi) const {
-    static const AdjustWindowRectExForDpiFn adjustForDpi = ResolveAdjustForDpi();
+    static const AdjustWindowRectExForDpiFn adjustForDpi =
+        User32Function<AdjustWindowRectExForDpiFn>("AdjustWindowRectExForDpi");
     RECT rect{0, 0, TwipsToPixels(layout_.clientWidth, dpi),
               TwipsToPixels(layout_.clientHeight, dpi)};
     if (!adjustForDpi || !adjustForDpi(&rect, kWindowStyle, FALSE, kWindowExStyle, dpi)) {
@@ -283,19 +277,11 @@ void LayoutWindow::ShowMessage(std::string_view text) {
 }
 
 LRESULT CALLBACK LayoutWindow::Procedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-    if (message == WM_NCCREATE) {
-        auto* self =
-            static_cast<LayoutWindow*>(reinterpret_cast<CREATESTRUCTW*>(lParam)->lpCreateParams);
-        self->window_ = window;
-        SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
-    }
-    auto* self = reinterpret_cast<LayoutWindow*>(GetWindowLongPtrW(window, GWLP_USERDATA));
+    auto* self = WindowObject(window, message, lParam, &LayoutWindow::window_);
     if (!self) {
         return DefWindowProcW(window, message, wParam, lParam);
     }
     if (message == WM_NCDESTROY) {
-        SetWindowLongPtrW(window, GWLP_USERDATA, 0);
-        self->window_ = nullptr;
         if (self->notifyDestroyed_) {
             self->events_.Destroyed();  // may delete self: touch nothing after it
         }

@@ -7,6 +7,7 @@
 #include "dpi.h"
 #include "startup/startup.h"
 #include "text.h"
+#include "window_object.h"
 
 namespace quillomir::win32 {
 
@@ -72,19 +73,8 @@ bool SaverWindow::Show() {
 }
 
 LRESULT CALLBACK SaverWindow::Procedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-    if (message == WM_NCCREATE) {
-        auto* self =
-            static_cast<SaverWindow*>(reinterpret_cast<CREATESTRUCTW*>(lParam)->lpCreateParams);
-        self->window_ = window;
-        SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
-    }
-    auto* self = reinterpret_cast<SaverWindow*>(GetWindowLongPtrW(window, GWLP_USERDATA));
-    if (!self) {
-        return DefWindowProcW(window, message, wParam, lParam);
-    }
-    if (message == WM_NCDESTROY) {
-        SetWindowLongPtrW(window, GWLP_USERDATA, 0);
-        self->window_ = nullptr;
+    auto* self = WindowObject(window, message, lParam, &SaverWindow::window_);
+    if (!self || message == WM_NCDESTROY) {
         return DefWindowProcW(window, message, wParam, lParam);
     }
     return self->Handle(message, wParam, lParam);
