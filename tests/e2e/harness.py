@@ -671,20 +671,20 @@ def wait_exit(proc: subprocess.Popen, timeout: float) -> int | None:
 # Cases
 
 @dataclass
-class CaseSpec:
+class TestCase:
     name: str
     fn: Callable
     timeout: float
     module: str = ""
 
 
-CASES: list[CaseSpec] = []
+CASES: list[TestCase] = []
 
 
 def case(timeout: float = 60, name: str | None = None):
     """Registers an e2e case.  The function receives a `Context`."""
     def deco(fn):
-        CASES.append(CaseSpec(name or fn.__name__.removeprefix("test_"), fn, timeout,
+        CASES.append(TestCase(name or fn.__name__.removeprefix("test_"), fn, timeout,
                               fn.__module__))
         return fn
     return deco
@@ -790,14 +790,14 @@ class Result:
     artefacts: Path | None = None
 
 
-def run_case(config: RunConfig, spec: CaseSpec) -> Result:
-    ctx = Context(config, spec.name)
+def run_case(config: RunConfig, test: TestCase) -> Result:
+    ctx = Context(config, test.name)
     t0 = time.monotonic()
     outcome: dict = {}
 
     def body():
         try:
-            spec.fn(ctx)
+            test.fn(ctx)
             outcome["ok"] = True
         except TestFailure as e:
             outcome["error"] = str(e)
@@ -808,10 +808,10 @@ def run_case(config: RunConfig, spec: CaseSpec) -> Result:
 
     worker = threading.Thread(target=body, daemon=True)
     worker.start()
-    worker.join(spec.timeout)
+    worker.join(test.timeout)
     try:
         if worker.is_alive():
-            outcome = {"error": f"timed out after {spec.timeout:.0f} s"}
+            outcome = {"error": f"timed out after {test.timeout:.0f} s"}
     finally:
         ctx.close()
         worker.join(10)
@@ -821,10 +821,10 @@ def run_case(config: RunConfig, spec: CaseSpec) -> Result:
         ctx.log("FAIL " + message)
     for note in ctx.notes:
         ctx.log("note " + note)
-    return Result(spec.name, bool(outcome.get("ok")) and not message, seconds, message, ctx.dir)
+    return Result(test.name, bool(outcome.get("ok")) and not message, seconds, message, ctx.dir)
 
 
-def select(cases: list[CaseSpec], filters: list[str]) -> list[CaseSpec]:
+def select(cases: list[TestCase], filters: list[str]) -> list[TestCase]:
     if not filters:
         return list(cases)
     chosen = []
