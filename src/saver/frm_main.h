@@ -12,20 +12,9 @@
 #include "platform/drawing_surface.h"
 #include "platform/saver_host.h"
 #include "platform/settings_store.h"
+#include "platform/twip_rect.h"
 
 namespace quillomir {
-
-// A rectangle in twips: left, top, width, height.
-struct TwipRect {
-    std::int32_t left;
-    std::int32_t top;
-    std::int32_t width;
-    std::int32_t height;
-
-    bool Contains(std::int32_t x, std::int32_t y) const {
-        return x >= left && x < left + width && y >= top && y < top + height;
-    }
-};
 
 inline constexpr const char* kSaverCaption = "Screen Saver Main Form";
 inline constexpr const char* kLabelInitialCaption = "Averaging data over 60 seconds...";

@@ -24,9 +24,9 @@ constexpr ControlEntry kConfigControls[] = {
     {Button, "CommandAbout", "About", {2880, 2640, 1452, 492}, 12, ""},
 };
 
-constexpr FontSpec kAboutTitleFont{kMsSansSerif, 13.8};
-constexpr FontSpec kAboutTextFont{kMsSansSerif, 9.6};
-constexpr FontSpec kAboutLinkFont{kMsSansSerif, 9.6, true};
+constexpr ControlFont kAboutTitleFont{kMsSansSerif, 13.8};
+constexpr ControlFont kAboutTextFont{kMsSansSerif, 9.6};
+constexpr ControlFont kAboutLinkFont{kMsSansSerif, 9.6, true};
 constexpr ColorValue kLinkBlue = 0xFF0000;
 
 constexpr ControlEntry kAboutControls[] = {
@@ -89,10 +89,10 @@ const ControlEntry* WindowLayout::Find(std::string_view name) const {
     return nullptr;
 }
 
-LayoutRect WindowLayout::WindowRect(const ControlEntry& control) const {
-    LayoutRect rect = control.rect;
+TwipRect WindowLayout::WindowRect(const ControlEntry& control) const {
+    TwipRect rect = control.rect;
     if (const ControlEntry* frame = control.frame.empty() ? nullptr : Find(control.frame)) {
-        const LayoutRect outer = WindowRect(*frame);
+        const TwipRect outer = WindowRect(*frame);
         rect.left += outer.left;
         rect.top += outer.top;
     }

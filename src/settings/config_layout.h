@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "platform/drawing_surface.h"
+#include "platform/twip_rect.h"
 
 namespace quillomir {
 
@@ -15,18 +16,8 @@ enum class ControlKind { Button, Frame, Label, OptionButton, CheckBox };
 
 enum class TextAlign { Left, Center };
 
-// Left, top, width and height in twips; inside a frame, relative to the frame.
-struct LayoutRect {
-    std::int32_t left;
-    std::int32_t top;
-    std::int32_t width;
-    std::int32_t height;
-
-    constexpr bool operator==(const LayoutRect&) const = default;
-};
-
 // A font of the control's own; an empty face means the toolkit's default font.
-struct FontSpec {
+struct ControlFont {
     std::string_view face;
     double points = 0;
     bool underline = false;
@@ -40,13 +31,14 @@ struct ControlEntry {
     ControlKind kind;
     std::string_view name;
     std::string_view caption;
-    LayoutRect rect;
+    // Inside a frame, relative to the frame.
+    TwipRect rect;
     int tab;
     // The frame's name, or empty when the control sits directly on the window.
     std::string_view frame;
     // Option buttons: selected when the window opens.
     bool initiallySelected = false;
-    FontSpec font = {};
+    ControlFont font = {};
     TextAlign align = TextAlign::Left;
     std::optional<ColorValue> textColor = std::nullopt;
     bool wordWrap = false;
@@ -63,7 +55,7 @@ struct WindowLayout {
     // Null when the table has no control of that name.
     const ControlEntry* Find(std::string_view name) const;
     // The control's rectangle in the window's client coordinates.
-    LayoutRect WindowRect(const ControlEntry& control) const;
+    TwipRect WindowRect(const ControlEntry& control) const;
 };
 
 extern const WindowLayout kConfigLayout;

@@ -12,7 +12,7 @@ struct Row {
     ControlKind kind;
     const char* name;
     const char* caption;  // null: not compared here
-    LayoutRect rect;
+    TwipRect rect;
     int tab;
     const char* frame;
 };
@@ -101,7 +101,7 @@ TEST(ConfigLayout, ControlsFitTheirFramesAndTabsAreDense) {
         std::set<int> tabs;
         for (const ControlEntry& control : layout->controls) {
             tabs.insert(control.tab);
-            const LayoutRect r = layout->WindowRect(control);
+            const TwipRect r = layout->WindowRect(control);
             EXPECT_GE(r.left, 0) << control.name;
             EXPECT_GE(r.top, 0) << control.name;
             EXPECT_LE(r.left + r.width, layout->clientWidth) << control.name;
@@ -120,10 +120,10 @@ TEST(ConfigLayout, ControlsFitTheirFramesAndTabsAreDense) {
         EXPECT_EQ(*tabs.begin(), 0) << layout->caption;
         EXPECT_EQ(*tabs.rbegin(), static_cast<int>(layout->controls.size()) - 1) << layout->caption;
     }
-    const LayoutRect cpu = kConfigLayout.WindowRect(*kConfigLayout.Find("optCPU"));
-    EXPECT_EQ(cpu, (LayoutRect{480, 840, 2292, 252}));
-    const LayoutRect purple = kConfigLayout.WindowRect(*kConfigLayout.Find("optPurple"));
-    EXPECT_EQ(purple, (LayoutRect{3240, 1560, 1452, 252}));
+    const TwipRect cpu = kConfigLayout.WindowRect(*kConfigLayout.Find("optCPU"));
+    EXPECT_EQ(cpu, (TwipRect{480, 840, 2292, 252}));
+    const TwipRect purple = kConfigLayout.WindowRect(*kConfigLayout.Find("optPurple"));
+    EXPECT_EQ(purple, (TwipRect{3240, 1560, 1452, 252}));
 }
 
 }  // namespace

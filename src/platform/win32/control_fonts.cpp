@@ -63,18 +63,18 @@ ScopedFont CreateDialogFont(UINT dpi) {
     return ScopedFont(CreateFontIndirectW(&font));
 }
 
-ScopedFont CreateControlFont(const FontSpec& entry, UINT dpi) {
+ScopedFont CreateControlFont(const ControlFont& wanted, UINT dpi) {
     LOGFONTW font = MessageFont(dpi);
-    std::wstring face = Widen(entry.face);
+    std::wstring face = Widen(wanted.face);
     if (!FaceInstalled(face)) {
         face = FaceInstalled(L"Microsoft Sans Serif") ? L"Microsoft Sans Serif" : font.lfFaceName;
     }
     wcsncpy_s(font.lfFaceName, face.c_str(), _TRUNCATE);
-    font.lfHeight = -static_cast<LONG>(std::lround(entry.points * dpi / 72.0));
+    font.lfHeight = -static_cast<LONG>(std::lround(wanted.points * dpi / 72.0));
     font.lfWidth = 0;
     font.lfWeight = FW_NORMAL;
     font.lfItalic = FALSE;
-    font.lfUnderline = entry.underline ? TRUE : FALSE;
+    font.lfUnderline = wanted.underline ? TRUE : FALSE;
     return ScopedFont(CreateFontIndirectW(&font));
 }
 

@@ -13,6 +13,6 @@ ScopedFont CreateDialogFont(UINT dpi);
 
 // The control's own font at the given DPI. A face that is not installed gives
 // way to Microsoft Sans Serif, and failing that to the dialog font's face.
-ScopedFont CreateControlFont(const FontSpec& entry, UINT dpi);
+ScopedFont CreateControlFont(const ControlFont& wanted, UINT dpi);
 
 }  // namespace quillomir::win32

@@ -155,7 +155,7 @@ void LayoutWindow::ApplyDpi(UINT dpi) {
     ScopedFont dialogFont = CreateDialogFont(dpi);
     std::vector<ScopedFont> retired;
     for (Control& control : controls_) {
-        const LayoutRect rect = layout_.WindowRect(*control.entry);
+        const TwipRect rect = layout_.WindowRect(*control.entry);
         HFONT font = dialogFont.get();
         if (!control.entry->font.IsDefault()) {
             retired.push_back(std::move(control.ownFont));
