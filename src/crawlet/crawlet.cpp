@@ -33,8 +33,8 @@ void DrawSegment(DrawingSurface& surface, const SegmentPoint& p, std::int16_t ra
                        outline);
 }
 
-// A head on a window narrower than one step never bounces vertically and drifts
-// on for ever; it stops at the end of the range rather than overflow.
+// The head stays within two steps of the window, so this never binds there;
+// it only keeps a head on some other surface from overflowing.
 std::int32_t Advance(std::int32_t from, int by) {
     return static_cast<std::int32_t>(
         std::clamp<std::int64_t>(std::int64_t{from} + by, std::numeric_limits<std::int32_t>::min(),
@@ -108,9 +108,8 @@ void Crawlet::BounceTick(DrawingSurface& surface, ColorValue crawletColor) {
 }
 
 void Crawlet::Redraw(DrawingSurface& surface, ColorValue crawletColor) const {
-    const int last = std::min<int>(SafeLength(), kMaxLength);
     surface.SetFillColor(crawletColor);
-    for (int i = last; i >= 0; --i) {
+    for (int i = SafeLength(); i >= 0; --i) {
         DrawSegment(surface, SegmentPos[i], SegmentRadius, crawletColor);
     }
 }

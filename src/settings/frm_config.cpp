@@ -1,15 +1,9 @@
 #include "settings/frm_config.h"
 
+#include "measure/sampler.h"
 #include "settings/settings_keys.h"
 
 namespace quillomir {
-
-namespace {
-
-constexpr std::int16_t kMethodCpu = 1;
-constexpr std::int16_t kMethodMemory = 2;
-
-}  // namespace
 
 frmConfig::frmConfig(DialogHost& host, SettingsStore& settings, AboutOpener& about)
     : host_(host), settings_(settings), about_(about) {}

@@ -8,14 +8,9 @@
 #include "platform/dialog_host.h"
 #include "platform/drawing_surface.h"
 #include "platform/settings_store.h"
+#include "settings/settings_keys.h"
 
 namespace quillomir {
-
-inline constexpr ColorValue kRedValue = 255;
-inline constexpr ColorValue kGreenValue = 65280;
-inline constexpr ColorValue kBlueValue = 16711680;
-inline constexpr ColorValue kPurpleValue = 16711935;
-inline constexpr ColorValue kWhiteValue = 16777215;
 
 struct ColorOption {
     std::string_view control;

@@ -24,7 +24,14 @@ struct SettingKey {
 
 inline constexpr SettingKey kDisplayValueKey{"DisplayValue", IntWidth::Int16, 0};
 inline constexpr SettingKey kCrawletMethodKey{"CrawletMethod", IntWidth::Int16, 1};
-inline constexpr SettingKey kCrawletColorKey{"CrawletColor", IntWidth::Int32, 16711680};
+// The colours that the dialog offers, as stored in "CrawletColor" (0x00BBGGRR).
+inline constexpr std::int32_t kRedValue = 255;
+inline constexpr std::int32_t kGreenValue = 65280;
+inline constexpr std::int32_t kBlueValue = 16711680;
+inline constexpr std::int32_t kPurpleValue = 16711935;
+inline constexpr std::int32_t kWhiteValue = 16777215;
+
+inline constexpr SettingKey kCrawletColorKey{"CrawletColor", IntWidth::Int32, kBlueValue};
 
 inline constexpr SettingKey kAllSettingKeys[] = {kDisplayValueKey, kCrawletMethodKey,
                                                  kCrawletColorKey};
