@@ -10,17 +10,6 @@ namespace {
 
 constexpr wchar_t kCoverClass[] = L"QuillomirCover";
 
-void RegisterCoverClass(HINSTANCE instance, WNDPROC procedure) {
-    WNDCLASSEXW cls{};
-    cls.cbSize = sizeof cls;
-    cls.lpfnWndProc = procedure;
-    cls.hInstance = instance;
-    cls.hCursor = LoadCursorW(nullptr, IDC_ARROW);
-    cls.hbrBackground = static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH));
-    cls.lpszClassName = kCoverClass;
-    RegisterClassExW(&cls);  // fails harmlessly when already registered
-}
-
 }  // namespace
 
 CoverWindow::~CoverWindow() {
@@ -30,7 +19,8 @@ CoverWindow::~CoverWindow() {
 }
 
 bool CoverWindow::Create(const RECT& monitor) {
-    RegisterCoverClass(instance_, &CoverWindow::Procedure);
+    RegisterWindowClass(instance_, kCoverClass, &CoverWindow::Procedure,
+                        static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH)));
     CreateWindowExW(WS_EX_TOPMOST | WS_EX_TOOLWINDOW, kCoverClass, L"", WS_POPUP, monitor.left,
                     monitor.top, monitor.right - monitor.left, monitor.bottom - monitor.top,
                     nullptr, nullptr, instance_, this);

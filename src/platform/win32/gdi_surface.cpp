@@ -7,16 +7,7 @@
 
 namespace quillomir::win32 {
 
-namespace {
-
-constexpr std::size_t kCacheSlots = 4;
-
-COLORREF ToColorRef(ColorValue color) {
-    // The colour value is 0x00BBGGRR already; only the top byte must be clear.
-    return static_cast<COLORREF>(color) & 0x00FFFFFFu;
-}
-
-}  // namespace
+namespace {}  // namespace
 
 void GdiSurface::Attach(HWND window) {
     window_ = window;
@@ -25,29 +16,11 @@ void GdiSurface::Attach(HWND window) {
 }
 
 HBRUSH GdiSurface::BrushFor(ColorValue color) {
-    for (auto& slot : brushes_) {
-        if (slot.color == color) {
-            return slot.handle.get();
-        }
-    }
-    if (brushes_.size() >= kCacheSlots) {
-        brushes_.erase(brushes_.begin());
-    }
-    brushes_.push_back({color, ScopedBrush(CreateSolidBrush(ToColorRef(color)))});
-    return brushes_.back().handle.get();
+    return Lookup(brushes_, color, [](COLORREF c) { return CreateSolidBrush(c); });
 }
 
 HPEN GdiSurface::PenFor(ColorValue color) {
-    for (auto& slot : pens_) {
-        if (slot.color == color) {
-            return slot.handle.get();
-        }
-    }
-    if (pens_.size() >= kCacheSlots) {
-        pens_.erase(pens_.begin());
-    }
-    pens_.push_back({color, ScopedPen(CreatePen(PS_SOLID, 1, ToColorRef(color)))});
-    return pens_.back().handle.get();
+    return Lookup(pens_, color, [](COLORREF c) { return CreatePen(PS_SOLID, 1, c); });
 }
 
 void GdiSurface::SetFillColor(ColorValue color) {

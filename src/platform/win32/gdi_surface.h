@@ -36,9 +36,30 @@ class GdiSurface : public DrawingSurface {
         ScopedGdiObject<Handle> handle;
     };
 
+    // The cached object for the colour, made (and the oldest dropped) on a miss.
+    template <typename Handle, typename Make>
+    static Handle Lookup(std::vector<Cached<Handle>>& cache, ColorValue color, Make make) {
+        for (auto& slot : cache) {
+            if (slot.color == color) {
+                return slot.handle.get();
+            }
+        }
+        if (cache.size() >= kCacheSlots) {
+            cache.erase(cache.begin());
+        }
+        cache.push_back({color, ScopedGdiObject<Handle>(make(ToColorRef(color)))});
+        return cache.back().handle.get();
+    }
+
     HBRUSH BrushFor(ColorValue color);
     HPEN PenFor(ColorValue color);
     SIZE ClientSize() const;
+
+    static constexpr std::size_t kCacheSlots = 4;
+    // The colour value is 0x00BBGGRR already; only the top byte must be clear.
+    static COLORREF ToColorRef(ColorValue color) {
+        return static_cast<COLORREF>(color) & 0x00FFFFFFu;
+    }
 
     HWND window_ = nullptr;
     HDC dc_ = nullptr;

@@ -19,17 +19,6 @@ constexpr int kFirstControlId = 100;
 
 using AdjustWindowRectExForDpiFn = BOOL(WINAPI*)(LPRECT, DWORD, BOOL, DWORD, UINT);
 
-bool RegisterLayoutClass(HINSTANCE instance, WNDPROC procedure) {
-    WNDCLASSEXW windowClass{};
-    windowClass.cbSize = sizeof windowClass;
-    windowClass.lpfnWndProc = procedure;
-    windowClass.hInstance = instance;
-    windowClass.hCursor = LoadCursorW(nullptr, IDC_ARROW);
-    windowClass.hbrBackground = GetSysColorBrush(COLOR_BTNFACE);
-    windowClass.lpszClassName = kLayoutWindowClass;
-    return RegisterClassExW(&windowClass) != 0 || GetLastError() == ERROR_CLASS_ALREADY_EXISTS;
-}
-
 struct ClassAndStyle {
     const wchar_t* className;
     DWORD style;
@@ -87,7 +76,9 @@ SIZE LayoutWindow::WindowSize(UINT dpi) const {
 }
 
 bool LayoutWindow::Create() {
-    if (window_ || !RegisterLayoutClass(app_.instance(), &LayoutWindow::Procedure)) {
+    if (window_ ||
+        !RegisterWindowClass(app_.instance(), kLayoutWindowClass, &LayoutWindow::Procedure,
+                             GetSysColorBrush(COLOR_BTNFACE))) {
         return false;
     }
     dpi_ = SystemDpi();

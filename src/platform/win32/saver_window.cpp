@@ -24,19 +24,6 @@ RECT PrimaryScreen() {
     return {0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)};
 }
 
-bool RegisterSaverClass(HINSTANCE instance, WNDPROC procedure) {
-    WNDCLASSEXW cls{};
-    cls.cbSize = sizeof cls;
-    // A class DC lets the surface keep one DC for the window's life.
-    cls.style = CS_OWNDC;
-    cls.lpfnWndProc = procedure;
-    cls.hInstance = instance;
-    cls.hCursor = LoadCursorW(nullptr, IDC_ARROW);
-    cls.hbrBackground = static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH));
-    cls.lpszClassName = kSaverClass;
-    return RegisterClassExW(&cls) != 0 || GetLastError() == ERROR_CLASS_ALREADY_EXISTS;
-}
-
 }  // namespace
 
 SaverWindow::SaverWindow(App& app)
@@ -49,7 +36,9 @@ SaverWindow::~SaverWindow() {
 }
 
 bool SaverWindow::Show() {
-    if (!RegisterSaverClass(app_.instance(), &SaverWindow::Procedure)) {
+    // A class DC lets the surface keep one DC for the window's life.
+    if (!RegisterWindowClass(app_.instance(), kSaverClass, &SaverWindow::Procedure,
+                             static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH)), CS_OWNDC)) {
         return false;
     }
     const RECT screen = PrimaryScreen();

@@ -1,4 +1,5 @@
-// Each window class keeps its C++ object in the window's user data.
+// Window classes: their registration, and the C++ object each window keeps in
+// its user data.
 #pragma once
 
 #include <windows.h>
@@ -21,6 +22,20 @@ T* WindowObject(HWND window, UINT message, LPARAM lParam, HWND T::*handle) {
         self->*handle = nullptr;
     }
     return self;
+}
+
+// Registers a window class; a class that is registered already counts as done.
+inline bool RegisterWindowClass(HINSTANCE instance, const wchar_t* name, WNDPROC procedure,
+                                HBRUSH background, UINT style = 0) {
+    WNDCLASSEXW windowClass{};
+    windowClass.cbSize = sizeof windowClass;
+    windowClass.style = style;
+    windowClass.lpfnWndProc = procedure;
+    windowClass.hInstance = instance;
+    windowClass.hCursor = LoadCursorW(nullptr, IDC_ARROW);
+    windowClass.hbrBackground = background;
+    windowClass.lpszClassName = name;
+    return RegisterClassExW(&windowClass) != 0 || GetLastError() == ERROR_CLASS_ALREADY_EXISTS;
 }
 
 }  // namespace quillomir::win32
