@@ -4,6 +4,8 @@
 // the screen's area; the saver's must not.
 #include <windows.h>
 
+#include "reference_window.h"
+
 #include <array>
 
 namespace {
@@ -124,29 +126,9 @@ LRESULT CALLBACK Procedure(HWND window, UINT message, WPARAM wParam, LPARAM lPar
 }  // namespace
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
-    WNDCLASSEXW cls{};
-    cls.cbSize = sizeof cls;
-    cls.lpfnWndProc = Procedure;
-    cls.hInstance = instance;
-    cls.hbrBackground = nullptr;  // the bitmap covers every pixel
-    cls.lpszClassName = L"QuillomirBenchNaive";
-    if (!RegisterClassExW(&cls)) {
-        return 1;
-    }
     scene.width = GetSystemMetrics(SM_CXSCREEN);
     scene.height = GetSystemMetrics(SM_CYSCREEN);
-    HWND window = CreateWindowExW(WS_EX_TOPMOST, cls.lpszClassName, L"bench naive", WS_POPUP, 0, 0,
-                                  scene.width, scene.height, nullptr, nullptr, instance, nullptr);
-    if (!window) {
-        return 1;
-    }
-    ShowWindow(window, SW_SHOW);
-    UpdateWindow(window);
-
-    MSG message;
-    while (GetMessageW(&message, nullptr, 0, 0) > 0) {
-        TranslateMessage(&message);
-        DispatchMessageW(&message);
-    }
-    return 0;
+    // The bitmap covers every pixel: no background brush.
+    return RunFullScreenWindow(instance, L"QuillomirBenchNaive", L"bench naive", Procedure,
+                               nullptr);
 }
