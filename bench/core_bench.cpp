@@ -6,10 +6,10 @@
 #include <optional>
 
 #include "crawlet/crawlet.h"
+#include "crawlet/drawing_surface.h"
+#include "measure/counter_source.h"
 #include "measure/cpuinfo.h"
 #include "measure/sampler.h"
-#include "platform/counter_source.h"
-#include "platform/drawing_surface.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 #include <array>
 #include <cstdint>
 
-#include "platform/drawing_surface.h"
+#include "crawlet/drawing_surface.h"
 
 namespace quillomir {
 

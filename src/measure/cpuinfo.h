@@ -3,8 +3,8 @@
 
 #include <cstdint>
 
+#include "measure/counter_source.h"
 #include "measure/fixed_point.h"
-#include "platform/counter_source.h"
 
 namespace quillomir {
 

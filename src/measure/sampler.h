@@ -4,8 +4,8 @@
 #include <cstdint>
 #include <string>
 
+#include "measure/counter_source.h"
 #include "measure/cpuinfo.h"
-#include "platform/counter_source.h"
 
 namespace quillomir {
 

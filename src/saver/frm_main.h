@@ -6,13 +6,13 @@
 #include <optional>
 
 #include "crawlet/crawlet.h"
+#include "crawlet/drawing_surface.h"
+#include "measure/counter_source.h"
 #include "measure/cpuinfo.h"
 #include "measure/sampler.h"
-#include "platform/counter_source.h"
-#include "platform/drawing_surface.h"
-#include "platform/saver_host.h"
-#include "platform/settings_store.h"
-#include "platform/twip_rect.h"
+#include "saver/saver_host.h"
+#include "settings/settings_store.h"
+#include "settings/twip_rect.h"
 
 namespace quillomir {
 

@@ -7,8 +7,8 @@
 #include <span>
 #include <string_view>
 
-#include "platform/drawing_surface.h"
-#include "platform/twip_rect.h"
+#include "crawlet/drawing_surface.h"
+#include "settings/twip_rect.h"
 
 namespace quillomir {
 

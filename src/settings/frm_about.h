@@ -4,9 +4,9 @@
 #include <string>
 #include <string_view>
 
-#include "platform/dialog_host.h"
-#include "platform/shell.h"
 #include "quillomir_version.h"
+#include "settings/dialog_host.h"
+#include "settings/shell.h"
 
 namespace quillomir {
 

@@ -5,10 +5,10 @@
 #include <cstdint>
 #include <string_view>
 
-#include "platform/dialog_host.h"
-#include "platform/drawing_surface.h"
-#include "platform/settings_store.h"
+#include "crawlet/drawing_surface.h"
+#include "settings/dialog_host.h"
 #include "settings/settings_keys.h"
+#include "settings/settings_store.h"
 
 namespace quillomir {
 

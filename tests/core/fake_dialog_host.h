@@ -11,10 +11,10 @@
 #include <utility>
 #include <vector>
 
-#include "platform/dialog_host.h"
-#include "platform/settings_store.h"
-#include "platform/shell.h"
 #include "settings/config_layout.h"
+#include "settings/dialog_host.h"
+#include "settings/settings_store.h"
+#include "settings/shell.h"
 
 namespace quillomir::config_test {
 

@@ -8,10 +8,10 @@
 #include <tuple>
 #include <vector>
 
-#include "platform/counter_source.h"
-#include "platform/drawing_surface.h"
-#include "platform/saver_host.h"
-#include "platform/settings_store.h"
+#include "crawlet/drawing_surface.h"
+#include "measure/counter_source.h"
+#include "saver/saver_host.h"
+#include "settings/settings_store.h"
 
 namespace quillomir::fakes {
 

@@ -5,8 +5,8 @@
 
 #include "app.h"
 #include "layout_window.h"
-#include "platform/shell.h"
 #include "settings/frm_about.h"
+#include "settings/shell.h"
 
 namespace quillomir::win32 {
 

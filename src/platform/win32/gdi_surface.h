@@ -6,7 +6,7 @@
 
 #include <vector>
 
-#include "platform/drawing_surface.h"
+#include "crawlet/drawing_surface.h"
 #include "scoped_win.h"
 
 namespace quillomir::win32 {

@@ -8,9 +8,9 @@
 #include <vector>
 
 #include "app.h"
-#include "platform/dialog_host.h"
 #include "scoped_win.h"
 #include "settings/config_layout.h"
+#include "settings/dialog_host.h"
 
 namespace quillomir::win32 {
 

@@ -5,7 +5,7 @@
 
 #include <optional>
 
-#include "platform/counter_source.h"
+#include "measure/counter_source.h"
 
 namespace quillomir::win32 {
 

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <optional>
 
-#include "platform/counter_source.h"
+#include "measure/counter_source.h"
 
 namespace quillomir::win32 {
 

@@ -8,7 +8,7 @@
 #include <string_view>
 #include <utility>
 
-#include "platform/settings_store.h"
+#include "settings/settings_store.h"
 
 namespace quillomir::win32 {
 

@@ -12,9 +12,9 @@
 #include "gdi_surface.h"
 #include "memory_status.h"
 #include "nt_counters.h"
-#include "platform/saver_host.h"
 #include "registry_store.h"
 #include "saver/frm_main.h"
+#include "saver/saver_host.h"
 
 namespace quillomir::win32 {
 

@@ -3,7 +3,7 @@
 
 #include <string_view>
 
-#include "platform/shell.h"
+#include "settings/shell.h"
 
 namespace quillomir::win32 {
 
