@@ -5,7 +5,6 @@
 
 namespace quillomir {
 
-inline constexpr std::string_view kProductName = "Quillomir";
 inline constexpr std::string_view kApplicationTitle = "SCRNSAVE:Quillomir";
 
 enum class Mode { Configuration, Run, Preview, Password, None };

@@ -25,7 +25,6 @@ class CoverWindow {
     CoverWindow& operator=(const CoverWindow&) = delete;
 
     bool Create(const RECT& monitor);
-    HWND hwnd() const { return window_; }
 
   private:
     static LRESULT CALLBACK Procedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam);

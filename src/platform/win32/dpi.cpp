@@ -2,6 +2,7 @@
 
 #include <cmath>
 
+#include "scoped_win.h"
 #include "user32_function.h"
 
 namespace quillomir::win32 {
@@ -13,11 +14,8 @@ using GetDpiForWindowFn = UINT(WINAPI*)(HWND);
 }  // namespace
 
 UINT SystemDpi() {
-    HDC screen = GetDC(nullptr);
-    const int dpi = screen ? GetDeviceCaps(screen, LOGPIXELSY) : 0;
-    if (screen) {
-        ReleaseDC(nullptr, screen);
-    }
+    const ScopedGetDC screen(nullptr);
+    const int dpi = screen.get() ? GetDeviceCaps(screen.get(), LOGPIXELSY) : 0;
     return dpi > 0 ? static_cast<UINT>(dpi) : USER_DEFAULT_SCREEN_DPI;
 }
 

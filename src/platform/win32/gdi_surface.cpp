@@ -7,8 +7,6 @@
 
 namespace quillomir::win32 {
 
-namespace {}  // namespace
-
 void GdiSurface::Attach(HWND window) {
     window_ = window;
     dc_ = GetDC(window);  // a class DC: it is not released while the window lives

@@ -19,7 +19,6 @@ class GdiSurface : public DrawingSurface {
     void Attach(HWND window);
     void SetDpi(UINT dpi) { dpi_ = dpi; }
     UINT dpi() const { return dpi_; }
-    HDC dc() const { return dc_; }
 
     // The whole client area was painted black: nothing drawn is lit any more.
     void ForgetDrawn() { lit_.clear(); }

@@ -38,7 +38,6 @@ class LayoutWindow : public DialogHost {
     bool Create();
     // Shows the window, or brings it back to the front when it is open already.
     void Show();
-    HWND window() const { return window_; }
 
     // DialogHost
     bool IsChecked(std::string_view control) const override;
