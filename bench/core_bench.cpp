@@ -79,10 +79,10 @@ void BM_SamplerTick(benchmark::State& state) {
     ScriptedMemory memory;
     quillomir::cpuinfo meter(counters);
     meter.Initialize();
-    quillomir::LoadSampler sampler(&meter, memory);
+    quillomir::LoadSampler sampler(memory);
     sampler.CrawletMethod = quillomir::kMethodCpu;
     for (auto _ : state) {
-        benchmark::DoNotOptimize(sampler.Tick());
+        benchmark::DoNotOptimize(sampler.Tick(&meter));
     }
     benchmark::DoNotOptimize(sampler.SampleValue);
 }

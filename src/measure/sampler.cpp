@@ -26,12 +26,12 @@ std::int16_t LoadSampler::LengthForAverage(std::int32_t average) {
     return static_cast<std::int16_t>(average + kLengthOffset);
 }
 
-SampleOutcome LoadSampler::Tick() {
+SampleOutcome LoadSampler::Tick(cpuinfo* meter) {
     SampleCount = static_cast<std::int16_t>(SampleCount + 1);
 
     switch (CrawletMethod) {
         case kMethodCpu:
-            SampleValue = meter_ ? meter_->Query() : cpuinfo::kFailed;
+            SampleValue = meter ? meter->Query() : cpuinfo::kFailed;
             break;
         case kMethodMemory:
             SampleValue = MemorySample(memory_);

@@ -37,25 +37,23 @@ enum class SampleOutcome {
 // The sampler's members of the saver window, and its tick.
 class LoadSampler {
   public:
-    LoadSampler(cpuinfo* meter, MemorySource& memory) : meter_(meter), memory_(memory) {}
+    explicit LoadSampler(MemorySource& memory) : memory_(memory) {}
 
     std::int16_t CrawletMethod = 0;
     std::int32_t SampleValue = 0;
     std::int32_t SampleSum = 0;
     std::int16_t SampleCount = 0;
 
-    void SetMeter(cpuinfo* meter) { meter_ = meter; }
-
-    // One Timer2 tick. On Averaged, the caller sets the crawlet's length to
-    // LengthForAverage(SampleValue) and the label to AverageCaption(SampleValue).
-    SampleOutcome Tick();
+    // One Timer2 tick; the CPU method reads `meter`, the saver window's own, and
+    // counts a failed reading when there is none. On Averaged, the caller sets the crawlet's length
+    // to LengthForAverage(SampleValue) and the label to AverageCaption(SampleValue).
+    SampleOutcome Tick(cpuinfo* meter);
 
     // Average + 5, narrowed to 16 bits. Samples are clamped to -1..100, so this
     // is always 4..105.
     static std::int16_t LengthForAverage(std::int32_t average);
 
   private:
-    cpuinfo* meter_;
     MemorySource& memory_;
 };
 

@@ -27,11 +27,7 @@ std::int16_t Direction1To4(std::uint32_t seed) {
 
 frmMain::frmMain(SaverHost& host, DrawingSurface& surface, SettingsStore& settings,
                  CounterSource& counters, MemorySource& memory)
-    : sampler(nullptr, memory),
-      host_(host),
-      surface_(surface),
-      settings_(settings),
-      counters_(counters) {}
+    : sampler(memory), host_(host), surface_(surface), settings_(settings), counters_(counters) {}
 
 void frmMain::Load() {
     DisplayValue = static_cast<std::int16_t>(ReadSetting(settings_, kDisplayValueKey));
@@ -58,7 +54,6 @@ void frmMain::Load() {
 
     Meter = std::make_unique<cpuinfo>(counters_);
     Meter->Initialize();
-    sampler.SetMeter(Meter.get());
     sampler.SampleSum = 0;
     sampler.SampleCount = 0;
 
@@ -112,7 +107,7 @@ void frmMain::BounceTick() {
 }
 
 void frmMain::SamplerTick() {
-    switch (sampler.Tick()) {
+    switch (sampler.Tick(Meter.get())) {
         case SampleOutcome::Sampled:
             break;
         case SampleOutcome::Averaged:
@@ -136,7 +131,6 @@ void frmMain::Unload() {
     }
     if (Meter) {
         Meter->Terminate();
-        sampler.SetMeter(nullptr);
         Meter.reset();
     }
 }

@@ -18,11 +18,11 @@ constexpr std::uint64_t kGiB = std::uint64_t{1} << 30;
 // Method 3 counts SampleValue again, so setting it before each tick feeds a sample.
 std::int32_t AverageOf(const std::vector<std::int32_t>& samples) {
     ScriptedMemory memory;
-    LoadSampler sampler(nullptr, memory);
+    LoadSampler sampler(memory);
     sampler.CrawletMethod = kMethodNone;
     for (std::size_t i = 0; i < samples.size(); ++i) {
         sampler.SampleValue = samples[i];
-        const SampleOutcome outcome = sampler.Tick();
+        const SampleOutcome outcome = sampler.Tick(nullptr);
         EXPECT_EQ(outcome,
                   i + 1 == samples.size() ? SampleOutcome::Averaged : SampleOutcome::Sampled);
     }
@@ -72,12 +72,12 @@ TEST(Sampler, CpuMethodQueriesTheMeterAndClampsFarOffReadings) {
         cpuinfo meter(counters);
         meter.Initialize();
         ScriptedMemory memory;
-        LoadSampler sampler(&meter, memory);
+        LoadSampler sampler(memory);
         sampler.CrawletMethod = kMethodCpu;
         SampleOutcome outcome{};
         for (int tick = 0; tick < 6; ++tick) {
             counters.Advance(k.idleDiff, k.timeDiff);
-            outcome = sampler.Tick();
+            outcome = sampler.Tick(&meter);
         }
         EXPECT_EQ(outcome, SampleOutcome::Averaged);
         EXPECT_EQ(LoadSampler::LengthForAverage(sampler.SampleValue), k.length) << k.idleDiff;
@@ -90,14 +90,15 @@ TEST(Sampler, AMinuteOfFailedCpuReadingsGivesLengthFour) {
     meter.Initialize();
     counters.idle.reset();
     ScriptedMemory memory;
-    LoadSampler withMeter(&meter, memory), withoutMeter(nullptr, memory);
-    for (LoadSampler* sampler : {&withMeter, &withoutMeter}) {
-        sampler->CrawletMethod = kMethodCpu;
+    // A meter whose readings fail, and no meter at all, count alike.
+    for (cpuinfo* given : {&meter, static_cast<cpuinfo*>(nullptr)}) {
+        LoadSampler sampler(memory);
+        sampler.CrawletMethod = kMethodCpu;
         for (int tick = 0; tick < 6; ++tick) {
-            sampler->Tick();
+            sampler.Tick(given);
         }
-        EXPECT_EQ(sampler->SampleValue, -1);
-        EXPECT_EQ(LoadSampler::LengthForAverage(sampler->SampleValue), 4);
+        EXPECT_EQ(sampler.SampleValue, -1) << (given ? "meter" : "none");
+        EXPECT_EQ(LoadSampler::LengthForAverage(sampler.SampleValue), 4);
     }
 }
 
@@ -124,23 +125,24 @@ TEST(Sampler, MemorySampleIsTheShareOfTheCommitLimitInUse) {
 
     ScriptedMemory memory;
     memory.readings = {MemoryStatus{800, 300}, MemoryStatus{800, 400}, MemoryStatus{800, 0}};
-    LoadSampler sampler(nullptr, memory);
+    LoadSampler sampler(memory);
     sampler.CrawletMethod = kMethodMemory;
     for (const std::int32_t expected : {62, 50, 100, 100, 100}) {
-        EXPECT_EQ(sampler.Tick(), SampleOutcome::Sampled);
+        EXPECT_EQ(sampler.Tick(nullptr), SampleOutcome::Sampled);
         EXPECT_EQ(sampler.SampleValue, expected);
     }
-    EXPECT_EQ(sampler.Tick(), SampleOutcome::Averaged);
+    EXPECT_EQ(sampler.Tick(nullptr), SampleOutcome::Averaged);
     EXPECT_EQ(sampler.SampleValue, 85);  // 512 / 6 = 85.33
 }
 
 TEST(Sampler, MethodThreeRepeatsTheValueLeftInSampleValue) {
     ScriptedMemory memory;
-    LoadSampler sampler(nullptr, memory);
+    LoadSampler sampler(memory);
     sampler.CrawletMethod = kMethodNone;
     sampler.SampleValue = 1;
     for (int tick = 1; tick <= 18; ++tick) {
-        EXPECT_EQ(sampler.Tick(), tick % 6 == 0 ? SampleOutcome::Averaged : SampleOutcome::Sampled);
+        EXPECT_EQ(sampler.Tick(nullptr),
+                  tick % 6 == 0 ? SampleOutcome::Averaged : SampleOutcome::Sampled);
         EXPECT_EQ(sampler.SampleValue, 1);
         EXPECT_EQ(sampler.SampleCount, tick % 6);
     }
@@ -149,9 +151,9 @@ TEST(Sampler, MethodThreeRepeatsTheValueLeftInSampleValue) {
 TEST(Sampler, AnInvalidMethodCodeIsReported) {
     for (const std::int16_t method : std::initializer_list<std::int16_t>{0, 4, 7, -1, 32767}) {
         ScriptedMemory memory;
-        LoadSampler sampler(nullptr, memory);
+        LoadSampler sampler(memory);
         sampler.CrawletMethod = method;
-        EXPECT_EQ(sampler.Tick(), SampleOutcome::InvalidMethod) << method;
+        EXPECT_EQ(sampler.Tick(nullptr), SampleOutcome::InvalidMethod) << method;
     }
 }
 
