@@ -36,24 +36,8 @@ void frmConfig::chkValue_Click() {
     DisplayValue = host_.IsChecked("chkValue") ? 1 : 0;
 }
 
-void frmConfig::optBlue_Click() {
-    CrawletColor = kBlueValue;
-}
-
-void frmConfig::optGreen_Click() {
-    CrawletColor = kGreenValue;
-}
-
-void frmConfig::optPurple_Click() {
-    CrawletColor = kPurpleValue;
-}
-
-void frmConfig::optRed_Click() {
-    CrawletColor = kRedValue;
-}
-
-void frmConfig::optWhite_Click() {
-    CrawletColor = kWhiteValue;
+void frmConfig::optColor_Click(const ColorOption& option) {
+    CrawletColor = option.value;
 }
 
 void frmConfig::CommandAbout_Click() {
@@ -77,25 +61,18 @@ bool frmConfig::SaveAll() {
 }
 
 void frmConfig::Click(std::string_view control) {
-    struct Handler {
-        std::string_view control;
-        void (frmConfig::*run)();
-    };
-    static constexpr Handler kHandlers[] = {
-        {"chkValue", &frmConfig::chkValue_Click},
-        {"optBlue", &frmConfig::optBlue_Click},
-        {"optGreen", &frmConfig::optGreen_Click},
-        {"optPurple", &frmConfig::optPurple_Click},
-        {"optRed", &frmConfig::optRed_Click},
-        {"optWhite", &frmConfig::optWhite_Click},
-        {"CommandAbout", &frmConfig::CommandAbout_Click},
-        {"CommandOK", &frmConfig::CommandOK_Click},
-    };
-    for (const Handler& handler : kHandlers) {
-        if (handler.control == control) {
-            (this->*handler.run)();
+    for (const ColorOption& option : kColorOptions) {
+        if (option.control == control) {
+            optColor_Click(option);
             return;
         }
+    }
+    if (control == "chkValue") {
+        chkValue_Click();
+    } else if (control == "CommandAbout") {
+        CommandAbout_Click();
+    } else if (control == "CommandOK") {
+        CommandOK_Click();
     }
 }
 

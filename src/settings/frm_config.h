@@ -39,11 +39,8 @@ class frmConfig {
 
     void Load();
     void chkValue_Click();
-    void optBlue_Click();
-    void optGreen_Click();
-    void optPurple_Click();
-    void optRed_Click();
-    void optWhite_Click();
+    // The click of any colour option: it chooses that option's colour.
+    void optColor_Click(const ColorOption& option);
     void CommandAbout_Click();
     // Saves the three choices and closes; when the store refuses one, says so
     // and stays open so that nothing looks saved that was not.
