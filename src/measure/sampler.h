@@ -44,9 +44,10 @@ class LoadSampler {
     std::int32_t SampleSum = 0;
     std::int16_t SampleCount = 0;
 
-    // One Timer2 tick; the CPU method reads `meter`, the saver window's own, and
-    // counts a failed reading when there is none. On Averaged, the caller sets the crawlet's length
-    // to LengthForAverage(SampleValue) and the label to AverageCaption(SampleValue).
+    // One Timer2 tick. The CPU method reads `meter`, the saver window's own, and
+    // counts a failed reading when there is none. On Averaged, the caller sets
+    // the crawlet's length to LengthForAverage(SampleValue) and the label to
+    // AverageCaption(SampleValue).
     SampleOutcome Tick(cpuinfo* meter);
 
     // Average + 5, narrowed to 16 bits. Samples are clamped to -1..100, so this

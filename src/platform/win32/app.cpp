@@ -4,12 +4,6 @@
 
 namespace quillomir::win32 {
 
-void App::WindowClosed() {
-    if (openWindows_ > 0 && --openWindows_ == 0) {
-        PostQuitMessage(0);
-    }
-}
-
 void App::AddDialog(HWND window) {
     dialogs_.push_back(window);
 }
@@ -28,9 +22,6 @@ bool App::TranslateDialogMessage(MSG& message) {
 }
 
 int App::Run() {
-    if (openWindows_ == 0) {
-        return 0;
-    }
     MSG message{};
     while (GetMessageW(&message, nullptr, 0, 0) > 0) {
         if (!TranslateDialogMessage(message)) {

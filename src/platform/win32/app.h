@@ -1,5 +1,5 @@
-// The process's windows and its message loop: the program lives while any of
-// its top-level windows is open, and ends when the last one closes.
+// The process's instance and its message loop. The loop runs until the owner of
+// the windows posts the quit message, when its last window has closed.
 #pragma once
 
 #include <windows.h>
@@ -16,23 +16,17 @@ class App {
 
     HINSTANCE instance() const { return instance_; }
 
-    // Each top-level window calls these from WM_CREATE and WM_DESTROY.
-    void WindowOpened() { ++openWindows_; }
-    void WindowClosed();
-    int openWindows() const { return openWindows_; }
-
     // Windows whose keyboard navigation (Tab, arrows, Space) IsDialogMessage handles.
     void AddDialog(HWND window);
     void RemoveDialog(HWND window);
 
-    // Runs until the last window closes; returns at once when none was opened.
+    // Runs until the quit message and returns its exit code.
     int Run();
 
   private:
     bool TranslateDialogMessage(MSG& message);
 
     HINSTANCE instance_;
-    int openWindows_ = 0;
     std::vector<HWND> dialogs_;
 };
 

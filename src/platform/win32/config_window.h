@@ -1,11 +1,38 @@
-// Configuration mode's windows: the settings dialog and its About box.
+// Configuration mode's windows: the settings dialog and its About box, each a
+// form on a window rendered from its layout table.
 #pragma once
 
+#include <functional>
+
 #include "app.h"
+#include "form_window.h"
+#include "registry_store.h"
+#include "settings/config_mode.h"
+#include "settings/frm_about.h"
+#include "settings/frm_config.h"
+#include "shell_open.h"
 
 namespace quillomir::win32 {
 
-// Shows the settings dialog, not modal; it registers itself with the app.
-void ShowConfigDialog(App& app);
+// What the two windows are made from; it outlives them both.
+struct ConfigContext {
+    explicit ConfigContext(App& app) : app(app) {}
+
+    App& app;
+    RegistryStore store;
+    ShellExecuteOpener shell;
+};
+
+class ConfigDialog : public FormWindow<frmConfig> {
+  public:
+    ConfigDialog(ConfigContext& context, AboutOpener& about, std::function<void()> closed);
+};
+
+class AboutWindow : public FormWindow<frmAbout> {
+  public:
+    AboutWindow(ConfigContext& context, std::function<void()> closed);
+};
+
+using Win32ConfigMode = ConfigMode<ConfigDialog, AboutWindow, ConfigContext>;
 
 }  // namespace quillomir::win32

@@ -284,12 +284,10 @@ LRESULT CALLBACK LayoutWindow::Procedure(HWND window, UINT message, WPARAM wPara
 LRESULT LayoutWindow::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
         case WM_CREATE:
-            app_.WindowOpened();
             app_.AddDialog(window_);
             return 0;
         case WM_DESTROY:
             app_.RemoveDialog(window_);
-            app_.WindowClosed();
             return 0;
         case WM_COMMAND:
             OnCommand(wParam, lParam);

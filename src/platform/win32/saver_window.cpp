@@ -3,6 +3,7 @@
 #include <windowsx.h>
 
 #include <cmath>
+#include <utility>
 
 #include "dpi.h"
 #include "startup/startup.h"
@@ -26,11 +27,15 @@ RECT PrimaryScreen() {
 
 }  // namespace
 
-SaverWindow::SaverWindow(App& app)
-    : app_(app), form_(*this, surface_, settings_, counters_, memory_) {}
+SaverWindow::SaverWindow(App& app, std::function<void()> closed)
+    : app_(app),
+      closed_(std::move(closed)),
+      form_(*this, surface_, settings_, counters_, memory_) {}
 
 SaverWindow::~SaverWindow() {
     if (window_) {
+        // Going away with the window still open: close it without calling back.
+        closed_ = nullptr;
         DestroyWindow(window_);
     }
 }
@@ -136,7 +141,6 @@ LRESULT SaverWindow::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
 }
 
 void SaverWindow::OnCreate() {
-    app_.WindowOpened();
     surface_.Attach(window_);
     label_ = CreateWindowExW(0, L"STATIC", L"", WS_CHILD | SS_LEFT | SS_NOPREFIX, 0, 0, 0, 0,
                              window_, nullptr, app_.instance(), nullptr);
@@ -152,7 +156,9 @@ void SaverWindow::OnDestroy() {
     KillTimer(window_, kTimer2Id);
     form_.Unload();
     covers_.clear();
-    app_.WindowClosed();
+    if (closed_) {
+        closed_();
+    }
 }
 
 void SaverWindow::OnPaint() {

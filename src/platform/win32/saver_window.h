@@ -4,6 +4,7 @@
 
 #include <windows.h>
 
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -22,7 +23,8 @@ inline constexpr wchar_t kSaverClass[] = L"QuillomirSaver";
 
 class SaverWindow : public SaverHost, public CoverInput {
   public:
-    explicit SaverWindow(App& app);
+    // `closed` runs when the window is being destroyed.
+    SaverWindow(App& app, std::function<void()> closed);
     ~SaverWindow() override;
     SaverWindow(const SaverWindow&) = delete;
     SaverWindow& operator=(const SaverWindow&) = delete;
@@ -57,6 +59,7 @@ class SaverWindow : public SaverHost, public CoverInput {
     void CoverMouseMove(POINT screen) override;
 
     App& app_;
+    std::function<void()> closed_;
     HWND window_ = nullptr;
     HWND label_ = nullptr;
     GdiSurface surface_;

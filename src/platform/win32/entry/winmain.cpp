@@ -16,26 +16,39 @@
 
 namespace {
 
+using namespace quillomir::win32;
+
+// The owner of every window the program opens: the saver window in run mode,
+// the settings dialog and its About box in configuration mode. The program ends
+// when the last of them closes.
 class WindowsStartup : public quillomir::StartupHost {
   public:
-    explicit WindowsStartup(quillomir::win32::App& app) : app_(app) {}
+    explicit WindowsStartup(App& app) : app_(app), config_{app}, configMode_(config_, &Quit) {}
 
-    void ShowConfigDialog() override { quillomir::win32::ShowConfigDialog(app_); }
+    void ShowConfigDialog() override { configMode_.Start(); }
 
     void ShowSaverWindow() override {
-        instance_ =
-            std::make_unique<quillomir::win32::SingleInstance>(quillomir::win32::kSaverMutexName);
+        instance_ = std::make_unique<SingleInstance>(kSaverMutexName);
         if (!instance_->first()) {
             return;  // one is running already; leave it alone
         }
-        saver_ = std::make_unique<quillomir::win32::SaverWindow>(app_);
-        saver_->Show();
+        saver_ = std::make_unique<SaverWindow>(app_, &Quit);
+        if (!saver_->Show()) {
+            saver_.reset();
+        }
     }
 
+    // A window is open, so the message loop has something to wait for.
+    bool open() const { return saver_ || configMode_.open(); }
+
   private:
-    quillomir::win32::App& app_;
-    std::unique_ptr<quillomir::win32::SingleInstance> instance_;
-    std::unique_ptr<quillomir::win32::SaverWindow> saver_;
+    static void Quit() { PostQuitMessage(0); }
+
+    App& app_;
+    std::unique_ptr<SingleInstance> instance_;
+    std::unique_ptr<SaverWindow> saver_;
+    ConfigContext config_;
+    Win32ConfigMode configMode_;
 };
 
 }  // namespace
@@ -46,10 +59,10 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
     controls.dwICC = ICC_STANDARD_CLASSES;
     InitCommonControlsEx(&controls);
 
-    quillomir::win32::App app(instance);
+    App app(instance);
     WindowsStartup startup(app);
     // The CRT's own split is not used: the switch rule reads the raw text.
-    const std::string commandLine = quillomir::win32::Narrow(GetCommandLineW());
+    const std::string commandLine = Narrow(GetCommandLineW());
     quillomir::Main(quillomir::ArgumentText(commandLine), startup);
-    return app.Run();
+    return startup.open() ? app.Run() : 0;
 }
