@@ -1,6 +1,7 @@
 #include "config_window.h"
 
 #include <functional>
+#include <limits>
 #include <memory>
 #include <utility>
 
@@ -23,8 +24,8 @@ class ConfigDialog : private LayoutEvents {
           form_(window_, store, about),
           closed_(std::move(closed)) {}
 
-    bool Open() {
-        if (!window_.Create()) {
+    bool Open(HWND owner) {
+        if (!window_.Create(owner)) {
             return false;
         }
         form_.Load();
@@ -54,12 +55,12 @@ class ConfigMode : private ConfigWindows {
     explicit ConfigMode(App& app) : app_(app), session_(*this) {}
 
     // Takes ownership of itself: it lives until its last window closes.
-    static void Start(App& app) {
+    static void Start(App& app, HWND owner) {
         auto* mode = new ConfigMode(app);
         mode->dialog_ = std::make_unique<ConfigDialog>(app, mode->store_, mode->session_,
                                                        [mode] { mode->DialogClosed(); });
         mode->session_.DialogOpened();
-        if (!mode->dialog_->Open()) {
+        if (!mode->dialog_->Open(owner)) {
             mode->dialog_.reset();
             mode->session_.DialogClosed();
             mode->EndIfLast();
@@ -107,10 +108,20 @@ class ConfigMode : private ConfigWindows {
     std::unique_ptr<AboutWindow> about_;
 };
 
+// The handle as a window of this process's width, if it names a live window.
+// Any process's window will do: the display settings run in another one.
+HWND LiveWindow(std::uint64_t handle) {
+    if (handle == 0 || handle > std::numeric_limits<UINT_PTR>::max()) {
+        return nullptr;
+    }
+    HWND window = reinterpret_cast<HWND>(static_cast<UINT_PTR>(handle));
+    return IsWindow(window) ? window : nullptr;
+}
+
 }  // namespace
 
-void ShowConfigDialog(App& app) {
-    ConfigMode::Start(app);
+void ShowConfigDialog(App& app, std::uint64_t ownerWindow) {
+    ConfigMode::Start(app, LiveWindow(ownerWindow));
 }
 
 }  // namespace quillomir::win32

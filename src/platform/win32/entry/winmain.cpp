@@ -4,6 +4,7 @@
 // commctrl.h needs the types of windows.h first.
 #include <commctrl.h>
 
+#include <cstdint>
 #include <memory>
 #include <string>
 
@@ -20,7 +21,9 @@ class WindowsStartup : public quillomir::StartupHost {
   public:
     explicit WindowsStartup(quillomir::win32::App& app) : app_(app) {}
 
-    void ShowConfigDialog() override { quillomir::win32::ShowConfigDialog(app_); }
+    void ShowConfigDialog(std::uint64_t ownerWindow) override {
+        quillomir::win32::ShowConfigDialog(app_, ownerWindow);
+    }
 
     void ShowSaverWindow() override {
         instance_ =
