@@ -5,6 +5,7 @@ from __future__ import annotations
 
 import json
 import shutil
+import subprocess
 import sys
 from pathlib import Path
 
@@ -62,6 +63,14 @@ def wine_session(base_prefix, tmp_path):
     prefix = tmp_path / "prefix"
     harness.clone_prefix(base_prefix, prefix)
     wine = harness.Wine(prefix, x.display, log=tmp_path / "wine.log")
+    # One wineserver for the whole test: otherwise every short command (each
+    # `reg query`) would start Wine's services afresh, some ten seconds each.
+    subprocess.run([harness.WINESERVER, "-p"], env=wine.env(), timeout=60, check=True)
+    # The services that the first command starts outlive it; started here, with
+    # no pipe to inherit, they cannot hold a later command's output open.
+    subprocess.run([harness.WINE, "cmd", "/c", "exit"], env=wine.env(), timeout=180,
+                   stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                   stderr=subprocess.DEVNULL)
     try:
         yield x, wine
     finally:

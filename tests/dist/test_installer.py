@@ -65,16 +65,20 @@ def quillomir_entries(wine: harness.Wine) -> list[str]:
     return found
 
 
-def run_silently(wine: harness.Wine, program: str | Path, *args: str) -> int:
-    """Runs a program and waits for it and everything it started (the NSIS
-    uninstaller hands over to a copy of itself and returns at once)."""
-    r = wine.run(str(program), *args, timeout=180)
-    subprocess.run([harness.WINESERVER, "-w"], env=wine.env(), timeout=180)
-    return r.returncode
-
-
 def install(wine: harness.Wine, installer: Path, *args: str) -> None:
-    assert run_silently(wine, installer, "/S", *args) == 0, f"{installer.name} failed"
+    r = wine.run(str(installer), "/S", *args, timeout=180)
+    assert r.returncode == 0, f"{installer.name} failed ({r.returncode})"
+
+
+def uninstall(wine: harness.Wine) -> None:
+    """The silent uninstaller. It hands over to a copy of itself and returns at
+    once, so this waits for its last step: the entry's removal."""
+    r = wine.run(UNINSTALLER, "/S", timeout=180)
+    assert r.returncode == 0, f"the uninstaller failed ({r.returncode})"
+    assert harness.wait_until(lambda: reg_values(wine, ENTRY) is None, 120, 0.5), \
+        "the uninstall entry is still there"
+    # The copy deletes the original uninstaller, and then ends.
+    harness.wait_until(lambda: existing(wine, UNINSTALLER) is None, 30, 0.5)
 
 
 @pytest.fixture(scope="module")
@@ -140,7 +144,7 @@ def test_install_run_and_uninstall(wine_session, x64_installer, version):
     assert harness.wait_exit(saver, 20) == 0, "the installed saver did not close on a key"
 
     # Uninstalling removes the file, the entry and the choice, and keeps the settings.
-    assert run_silently(wine, UNINSTALLER, "/S") == 0
+    uninstall(wine)
     assert existing(wine, SAVER) is None, "the saver is still installed"
     assert existing(wine, UNINSTALLER) is None, "the uninstaller is still there"
     assert reg_values(wine, ENTRY) is None, "the uninstall entry is still there"
@@ -164,7 +168,7 @@ def test_installing_again_and_upgrading_keep_one_entry(wine_session, x64_install
     assert reg_values(wine, ENTRY)["DisplayVersion"] != version
     assert existing(wine, SAVER) is not None
 
-    assert run_silently(wine, UNINSTALLER, "/S") == 0
+    uninstall(wine)
     assert quillomir_entries(wine) == []
     assert existing(wine, SAVER) is None
 
@@ -180,12 +184,12 @@ def test_another_saver_chosen_by_the_user_is_left_alone(wine_session, x64_instal
     install(wine, x64_installer)
     assert wine.reg_query(DESKTOP, "SCRNSAVE.EXE") != OTHER_SAVER
     wine.reg_set(DESKTOP, "SCRNSAVE.EXE", OTHER_SAVER)
-    assert run_silently(wine, UNINSTALLER, "/S") == 0
+    uninstall(wine)
     assert wine.reg_query(DESKTOP, "SCRNSAVE.EXE") == OTHER_SAVER
     assert existing(wine, SAVER) is None
 
     # The long form of Quillomir's own path is recognised as Quillomir too.
     install(wine, x64_installer)
     wine.reg_set(DESKTOP, "SCRNSAVE.EXE", SAVER.upper())
-    assert run_silently(wine, UNINSTALLER, "/S") == 0
+    uninstall(wine)
     assert wine.reg_query(DESKTOP, "SCRNSAVE.EXE") is None

@@ -76,17 +76,33 @@ def test_dialog_belongs_to_the_live_window_after_slash_c(wine_session):
         assert_centred(dialog["rect"], centre(parent_window["rect"]), "owner")
         # Still not modal: the owner takes input while the dialog is open.
         assert probe(wine, "list", PARENT)[0]["enabled"] == 1
-        # Owned windows stay above their owner, even once the owner is clicked.
-        wid = x.wait_window(PARENT)
-        assert wid is not None
-        x.xdotool("windowactivate", "--sync", str(wid))
-        x.click()
+        # An owned window stays above its owner when the owner is raised (an
+        # unowned one goes below it: the test after this one).
+        probe(wine, "raise", PARENT)
         time.sleep(1)
         order = [w["hwnd"] for w in probe(wine, "list")]
         assert order.index(dialog["hwnd"]) < order.index(handle), \
             "the dialog went below its owner"
         probe(wine, "close", DIALOG)
         assert harness.wait_exit(saver, 20) == 0
+    finally:
+        harness._terminate(parent)
+
+
+def test_unowned_dialog_goes_below_a_raised_window(wine_session):
+    """The contrast to the owned case: without "/c:", the same raise puts the
+    other window on top, so the check above can tell the two apart."""
+    x, wine = wine_session
+    parent, handle = start_parent(wine)
+    try:
+        wait_window(wine, PARENT)
+        wine.start(SCR, "/c")
+        dialog = wait_window(wine, DIALOG)
+        assert dialog["owner"] == 0
+        probe(wine, "raise", PARENT)
+        time.sleep(1)
+        order = [w["hwnd"] for w in probe(wine, "list")]
+        assert order.index(dialog["hwnd"]) > order.index(handle)
     finally:
         harness._terminate(parent)
 

@@ -7,6 +7,7 @@
 //   quillomir_ui_probe click TITLE CAPTION   clicks the control (BM_CLICK, or a mouse
 //                                            click posted to a static)
 //   quillomir_ui_probe close TITLE           the close control: WM_SYSCOMMAND SC_CLOSE
+//   quillomir_ui_probe raise TITLE           puts the window on top of the z-order
 //   quillomir_ui_probe parent TITLE X Y W H  a plain top-level window at that place, as a
 //                                            stand-in for the display settings; prints
 //                                            its handle in decimal and runs until closed
@@ -314,6 +315,16 @@ int Close(const wchar_t* title) {
     return 0;
 }
 
+int Raise(const wchar_t* title) {
+    HWND top = FindTop(title);
+    if (!top) {
+        return 2;
+    }
+    // Windows keeps a window's owned windows above it; this is what shows it.
+    SetWindowPos(top, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+    return 0;
+}
+
 LRESULT CALLBACK ParentProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     if (message == WM_DESTROY) {
         PostQuitMessage(0);
@@ -368,12 +379,14 @@ int wmain(int argc, wchar_t** argv) {
         rc = Click(argv[2], argv[3]);
     } else if (command == L"close" && argc > 2) {
         rc = Close(argv[2]);
+    } else if (command == L"raise" && argc > 2) {
+        rc = Raise(argv[2]);
     } else if (command == L"parent" && argc > 6) {
         rc = Parent(argv[2], _wtoi(argv[3]), _wtoi(argv[4]), _wtoi(argv[5]), _wtoi(argv[6]));
     } else {
         std::fprintf(stderr,
                      "usage: quillomir_ui_probe list|measure [TITLE] | tab TITLE | "
-                     "click TITLE CAPTION | close TITLE | parent TITLE X Y W H\n");
+                     "click TITLE CAPTION | close TITLE | raise TITLE | parent TITLE X Y W H\n");
     }
     std::fflush(stdout);
     return rc;
