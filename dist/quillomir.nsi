@@ -151,12 +151,8 @@ Section "Use Quillomir as my screen saver" SecSelect
 SectionEnd
 
 Function .onInit
+    ; (A 64-bit installer does not start on 32-bit Windows at all.)
     !if ${ARCH} == "x64"
-        ${IfNot} ${RunningX64}
-            MessageBox MB_ICONSTOP "This is the 64-bit Quillomir; this Windows is 32-bit. Use the x86 setup." /SD IDOK
-            SetErrorLevel 2
-            Quit
-        ${EndIf}
         StrCpy $INSTDIR "$PROGRAMFILES64\${PRODUCT}"
     !else
         StrCpy $INSTDIR "$PROGRAMFILES32\${PRODUCT}"
