@@ -1,6 +1,6 @@
 # Quillomir: the commands. `make test` and `make run` install what is missing.
 .PHONY: all deps build build-native build-win32 build-win64 test test-native test-win32 test-win64 \
-        test-e2e run clean test-sanitize test-fuzz-corpus fuzz
+        test-e2e run clean test-sanitize test-fuzz-corpus fuzz dist test-dist
 
 JOBS ?= 2
 export WINEDEBUG := -all
@@ -35,6 +35,7 @@ test: build
 	$(MAKE) --no-print-directory test-e2e || status=1; \
 	$(MAKE) --no-print-directory test-sanitize || status=1; \
 	$(MAKE) --no-print-directory test-fuzz-corpus || status=1; \
+	$(MAKE) --no-print-directory test-dist || status=1; \
 	if [ $$status -ne 0 ]; then echo "make test: FAILED"; else echo "make test: all suites passed"; fi; \
 	exit $$status
 
@@ -68,6 +69,17 @@ fuzz: deps
 	cmake --preset fuzz
 	cmake --build --preset fuzz -j$(JOBS)
 	fuzz/run-fuzzers build/fuzz $(FUZZ_SECONDS)
+
+# The release in build/dist/: the zip with both executables, and an installer
+# for each architecture. Signed when QUILLOMIR_SIGN_CERT and QUILLOMIR_SIGN_KEY
+# are set (see tools/make-dist).
+dist: deps
+	tools/make-dist
+
+# The release checked: the zip's layout and sums, a second build byte for byte,
+# signing, and the x64 installer run under Wine.
+test-dist: dist build-win64
+	/usr/bin/python3 -m pytest -q tests/dist
 
 run: deps build-win64
 	tools/run-saver build/win64/Quillomir.scr

@@ -111,6 +111,21 @@ void CheckMode(std::string_view text) {
     Check(mode == expected);
 }
 
+// A nonzero owner comes only from "/c:" and the digits that spell it.
+void CheckOwner(std::string_view text) {
+    const std::uint64_t owner = quillomir::OwnerWindowFromArguments(text);
+    if (owner == 0) {
+        return;
+    }
+    Check(text.size() > 3 && text[0] == '/' && ToLower(text[1]) == 'c' && text[2] == ':');
+    std::string_view digits = text.substr(3);
+    while (!digits.empty() && IsBlank(digits.back())) {
+        digits.remove_suffix(1);
+    }
+    Check(digits.find_first_not_of("0123456789") == std::string_view::npos);
+    Check(std::to_string(owner) == digits.substr(digits.find_first_not_of('0')));
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -118,5 +133,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     CheckArgumentText(line);
     CheckMode(line);
     CheckMode(ArgumentText(line));
+    CheckOwner(line);
     return 0;
 }

@@ -1,5 +1,6 @@
 #include "startup/startup.h"
 
+#include <limits>
 #include <string>
 
 namespace quillomir {
@@ -36,6 +37,33 @@ Mode ModeFromArguments(std::string_view argumentText) {
     return Mode::None;
 }
 
+std::uint64_t OwnerWindowFromArguments(std::string_view argumentText) {
+    if (argumentText.size() < 3 || ModeFromArguments(argumentText) != Mode::Configuration ||
+        argumentText[2] != ':') {
+        return 0;
+    }
+    std::string_view digits = argumentText.substr(3);
+    while (!digits.empty() && IsBlank(digits.back())) {
+        digits.remove_suffix(1);
+    }
+    if (digits.empty()) {
+        return 0;
+    }
+    constexpr std::uint64_t kMax = std::numeric_limits<std::uint64_t>::max();
+    std::uint64_t value = 0;
+    for (const char c : digits) {
+        if (c < '0' || c > '9') {
+            return 0;
+        }
+        const auto digit = static_cast<std::uint64_t>(c - '0');
+        if (value > (kMax - digit) / 10) {
+            return 0;  // a handle that no window can have
+        }
+        value = value * 10 + digit;
+    }
+    return value;
+}
+
 std::string_view ArgumentText(std::string_view commandLine) {
     std::size_t i = 0;
     if (!commandLine.empty() && commandLine[0] == '"') {
@@ -56,7 +84,7 @@ Mode Main(std::string_view argumentText, StartupHost& host) {
     const Mode mode = ModeFromArguments(argumentText);
     switch (mode) {
         case Mode::Configuration:
-            host.ShowConfigDialog();
+            host.ShowConfigDialog(OwnerWindowFromArguments(argumentText));
             break;
         case Mode::Run:
             host.ShowSaverWindow();

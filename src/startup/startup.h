@@ -1,6 +1,7 @@
 // Start-up: the command line's switch decides which window opens.
 #pragma once
 
+#include <cstdint>
 #include <string_view>
 
 namespace quillomir {
@@ -13,6 +14,13 @@ enum class Mode { Configuration, Run, Preview, Password, None };
 // upper-cased; an empty text means configuration.
 Mode ModeFromArguments(std::string_view argumentText);
 
+// The display settings start configuration mode as "/c:" and the decimal handle
+// of their own window, which the dialog then belongs to. The handle as a plain
+// number, or 0 when the text is not "/c:" and decimal digits (trailing blanks
+// allowed) or the number does not fit 64 bits: then the dialog has no owner.
+// Whether the number names a live window is for the host to check.
+std::uint64_t OwnerWindowFromArguments(std::string_view argumentText);
+
 // The command line after the program's name and the blanks that follow it. The
 // name may be quoted, and then it ends at the closing quote.
 std::string_view ArgumentText(std::string_view commandLine);
@@ -22,7 +30,8 @@ class StartupHost {
   public:
     virtual ~StartupHost() = default;
 
-    virtual void ShowConfigDialog() = 0;
+    // ownerWindow: the handle from "/c:", or 0 for none.
+    virtual void ShowConfigDialog(std::uint64_t ownerWindow) = 0;
     virtual void ShowSaverWindow() = 0;
 };
 

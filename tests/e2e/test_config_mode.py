@@ -215,8 +215,9 @@ def test_close_control_saves_nothing(ctx: Context):
 
 @case(timeout=120)
 def test_display_settings_switch_opens_a_free_standing_dialog(ctx: Context):
-    # The display settings pass their own window; the dialog is neither owned
-    # by it nor modal to it.
+    # A "/c:" handle that names no window (65552 is none in a fresh session)
+    # leaves the dialog on its own, and the dialog is never modal. With a live
+    # window the dialog is owned by it: tests/dist/test_owner_window.py.
     proc, window = open_dialog(ctx, "/c:65552")
     check(window["owner"] == 0, f"the dialog has an owner ({window['owner']})")
     check(window["enabled"] == 1, "the dialog is disabled")

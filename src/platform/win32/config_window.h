@@ -2,6 +2,7 @@
 // form on a window rendered from its layout table.
 #pragma once
 
+#include <cstdint>
 #include <functional>
 
 #include "app.h"
@@ -21,7 +22,14 @@ struct ConfigContext {
     App& app;
     RegistryStore store;
     ShellExecuteOpener shell;
+    // The display settings' window from "/c:", which the dialog belongs to;
+    // null for a dialog on its own.
+    HWND owner = nullptr;
 };
+
+// The handle from "/c:" as a window of this process's width, when it names a
+// live window; null otherwise (0 included).
+HWND LiveWindow(std::uint64_t handle);
 
 class ConfigDialog : public FormWindow<frmConfig> {
   public:

@@ -25,7 +25,7 @@ class FormWindow : private LayoutEvents {
     // Creates the window, runs the form's load and shows it; false when the
     // window could not be created.
     bool Open() {
-        if (!window_.Create()) {
+        if (!window_.Create(owner_)) {
             return false;
         }
         form_.Load();
@@ -35,6 +35,10 @@ class FormWindow : private LayoutEvents {
 
     // Shows the open window again, in front.
     void Raise() { window_.Show(); }
+
+  protected:
+    // With an owner, the window stays above it and opens centred on it.
+    void SetOwner(HWND owner) { owner_ = owner; }
 
   private:
     void Clicked(std::string_view control) override { form_.Click(control); }
@@ -50,6 +54,7 @@ class FormWindow : private LayoutEvents {
     LayoutWindow window_;
     Form form_;
     std::function<void()> closed_;
+    HWND owner_ = nullptr;
 };
 
 }  // namespace quillomir::win32

@@ -75,7 +75,7 @@ SIZE LayoutWindow::WindowSize(UINT dpi) const {
     return {rect.right - rect.left, rect.bottom - rect.top};
 }
 
-bool LayoutWindow::Create() {
+bool LayoutWindow::Create(HWND owner) {
     if (window_ ||
         !RegisterWindowClass(app_.instance(), kLayoutWindowClass, &LayoutWindow::Procedure,
                              GetSysColorBrush(COLOR_BTNFACE))) {
@@ -85,8 +85,8 @@ bool LayoutWindow::Create() {
     const SIZE size = WindowSize(dpi_);
     const std::wstring caption = Widen(layout_.caption);
     CreateWindowExW(kWindowExStyle, kLayoutWindowClass, caption.c_str(), kWindowStyle,
-                    CW_USEDEFAULT, CW_USEDEFAULT, size.cx, size.cy, nullptr, nullptr,
-                    app_.instance(), this);
+                    CW_USEDEFAULT, CW_USEDEFAULT, size.cx, size.cy, owner, nullptr, app_.instance(),
+                    this);
     if (!window_) {
         return false;
     }
@@ -95,7 +95,7 @@ bool LayoutWindow::Create() {
         return false;
     }
     ApplyDpi(WindowDpi(window_));
-    CenterOnMonitor();
+    CenterOn(owner);
     notifyDestroyed_ = true;
     return true;
 }
@@ -160,17 +160,27 @@ void LayoutWindow::ApplyDpi(UINT dpi) {
     dialogFont_ = std::move(dialogFont);
 }
 
-void LayoutWindow::CenterOnMonitor() {
+void LayoutWindow::CenterOn(HWND owner) {
     MONITORINFO monitor{};
     monitor.cbSize = sizeof monitor;
-    if (!GetMonitorInfoW(MonitorFromWindow(window_, MONITOR_DEFAULTTOPRIMARY), &monitor)) {
+    HWND placeBy = owner ? owner : window_;
+    if (!GetMonitorInfoW(MonitorFromWindow(placeBy, MONITOR_DEFAULTTOPRIMARY), &monitor)) {
         return;
     }
     const SIZE size = WindowSize(dpi_);
     const RECT& work = monitor.rcWork;
-    const int x = work.left + std::max(0L, (work.right - work.left - size.cx) / 2);
-    const int y = work.top + std::max(0L, (work.bottom - work.top - size.cy) / 2);
-    SetWindowPos(window_, nullptr, x, y, size.cx, size.cy, SWP_NOZORDER | SWP_NOACTIVATE);
+    RECT around = work;
+    if (owner && !GetWindowRect(owner, &around)) {
+        around = work;
+    }
+    // Centred on the owner or the work area, then kept inside the work area so
+    // that an owner near an edge cannot push the title bar off the screen.
+    long x = around.left + (around.right - around.left - size.cx) / 2;
+    long y = around.top + (around.bottom - around.top - size.cy) / 2;
+    x = std::max(work.left, std::min(x, work.right - size.cx));
+    y = std::max(work.top, std::min(y, work.bottom - size.cy));
+    SetWindowPos(window_, nullptr, static_cast<int>(x), static_cast<int>(y), size.cx, size.cy,
+                 SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
 void LayoutWindow::Show() {

@@ -35,7 +35,9 @@ class LayoutWindow : public DialogHost {
     LayoutWindow& operator=(const LayoutWindow&) = delete;
 
     // Creates the window and its controls, hidden; false when Windows refused.
-    bool Create();
+    // With an owner, the window stays above it and opens centred on it;
+    // without one, it opens centred on the screen.
+    bool Create(HWND owner = nullptr);
     // Shows the window, or brings it back to the front when it is open already.
     void Show();
 
@@ -58,7 +60,7 @@ class LayoutWindow : public DialogHost {
     bool CreateControls();
     void ApplyDpi(UINT dpi);
     SIZE WindowSize(UINT dpi) const;
-    void CenterOnMonitor();
+    void CenterOn(HWND owner);
     Control* Find(std::string_view name);
     const Control* Find(std::string_view name) const;
     Control* FromWindow(HWND child);

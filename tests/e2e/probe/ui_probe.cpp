@@ -7,6 +7,10 @@
 //   quillomir_ui_probe click TITLE CAPTION   clicks the control (BM_CLICK, or a mouse
 //                                            click posted to a static)
 //   quillomir_ui_probe close TITLE           the close control: WM_SYSCOMMAND SC_CLOSE
+//   quillomir_ui_probe raise TITLE           puts the window on top of the z-order
+//   quillomir_ui_probe parent TITLE X Y W H  a plain top-level window at that place, as a
+//                                            stand-in for the display settings; prints
+//                                            its handle in decimal and runs until closed
 //
 // Exit code 0 on success, 2 when the window or control is not there.
 #include <windows.h>
@@ -311,6 +315,47 @@ int Close(const wchar_t* title) {
     return 0;
 }
 
+int Raise(const wchar_t* title) {
+    HWND top = FindTop(title);
+    if (!top) {
+        return 2;
+    }
+    // Windows keeps a window's owned windows above it; this is what shows it.
+    SetWindowPos(top, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+    return 0;
+}
+
+LRESULT CALLBACK ParentProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_DESTROY) {
+        PostQuitMessage(0);
+        return 0;
+    }
+    return DefWindowProcW(window, message, wParam, lParam);
+}
+
+int Parent(const wchar_t* title, int x, int y, int width, int height) {
+    WNDCLASSW windowClass{};
+    windowClass.lpfnWndProc = ParentProcedure;
+    windowClass.hInstance = GetModuleHandleW(nullptr);
+    windowClass.hbrBackground = GetSysColorBrush(COLOR_WINDOW);
+    windowClass.lpszClassName = L"QuillomirProbeParent";
+    RegisterClassW(&windowClass);
+    HWND window = CreateWindowExW(0, windowClass.lpszClassName, title, WS_OVERLAPPEDWINDOW, x, y,
+                                  width, height, nullptr, nullptr, windowClass.hInstance, nullptr);
+    if (!window) {
+        return 2;
+    }
+    ShowWindow(window, SW_SHOW);
+    std::printf("%llu\n", static_cast<unsigned long long>(reinterpret_cast<UINT_PTR>(window)));
+    std::fflush(stdout);
+    MSG message;
+    while (GetMessageW(&message, nullptr, 0, 0) > 0) {
+        TranslateMessage(&message);
+        DispatchMessageW(&message);
+    }
+    return 0;
+}
+
 void BecomeDpiAware() {
     using Fn = BOOL(WINAPI*)(DPI_AWARENESS_CONTEXT);
     const auto set = reinterpret_cast<Fn>(reinterpret_cast<void*>(
@@ -334,10 +379,14 @@ int wmain(int argc, wchar_t** argv) {
         rc = Click(argv[2], argv[3]);
     } else if (command == L"close" && argc > 2) {
         rc = Close(argv[2]);
+    } else if (command == L"raise" && argc > 2) {
+        rc = Raise(argv[2]);
+    } else if (command == L"parent" && argc > 6) {
+        rc = Parent(argv[2], _wtoi(argv[3]), _wtoi(argv[4]), _wtoi(argv[5]), _wtoi(argv[6]));
     } else {
         std::fprintf(stderr,
                      "usage: quillomir_ui_probe list|measure [TITLE] | tab TITLE | "
-                     "click TITLE CAPTION | close TITLE\n");
+                     "click TITLE CAPTION | close TITLE | raise TITLE | parent TITLE X Y W H\n");
     }
     std::fflush(stdout);
     return rc;

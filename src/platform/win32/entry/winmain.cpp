@@ -4,6 +4,7 @@
 // commctrl.h needs the types of windows.h first.
 #include <commctrl.h>
 
+#include <cstdint>
 #include <memory>
 #include <string>
 
@@ -25,7 +26,10 @@ class WindowsStartup : public quillomir::StartupHost {
   public:
     explicit WindowsStartup(App& app) : app_(app), config_{app}, configMode_(config_, &Quit) {}
 
-    void ShowConfigDialog() override { configMode_.Start(); }
+    void ShowConfigDialog(std::uint64_t ownerWindow) override {
+        config_.owner = LiveWindow(ownerWindow);
+        configMode_.Start();
+    }
 
     void ShowSaverWindow() override {
         instance_ = std::make_unique<SingleInstance>(kSaverMutexName);

@@ -1,0 +1,79 @@
+"""Shared pieces of the release tests: where the release and the builds are,
+and private Xvfb displays and Wine prefixes built from tests/e2e/harness.py."""
+
+from __future__ import annotations
+
+import json
+import shutil
+import subprocess
+import sys
+from pathlib import Path
+
+import pytest
+
+ROOT = Path(__file__).resolve().parents[2]
+sys.path.insert(0, str(ROOT / "tests" / "e2e"))
+sys.path.insert(0, str(ROOT / "tests" / "exe"))
+
+import harness  # noqa: E402
+
+DIST = ROOT / "build" / "dist"
+WIN64 = ROOT / "build" / "win64"
+
+
+@pytest.fixture(scope="session")
+def identity() -> dict:
+    """The version and web address that CMake wrote from project(VERSION)."""
+    return json.loads((WIN64 / "generated" / "quillomir_release.json").read_text())
+
+
+@pytest.fixture(scope="session")
+def version(identity) -> str:
+    return identity["version"]
+
+
+@pytest.fixture(scope="session")
+def release(version) -> dict:
+    """The files that `make dist` wrote; the tests expect it to have run."""
+    files = {
+        "zip": DIST / f"Quillomir-{version}-windows.zip",
+        "x86": DIST / f"Quillomir-{version}-x86-setup.exe",
+        "x64": DIST / f"Quillomir-{version}-x64-setup.exe",
+        "sums": DIST / "SHA256SUMS",
+    }
+    missing = [str(p) for p in files.values() if not p.is_file()]
+    if missing:
+        pytest.fail("run `make dist` first; missing: " + ", ".join(missing))
+    return files
+
+
+@pytest.fixture(scope="session")
+def base_prefix(tmp_path_factory) -> Path:
+    """One freshly made Wine prefix for the session; each test clones it."""
+    prefix = tmp_path_factory.mktemp("wine") / "base"
+    harness.make_prefix(prefix)
+    yield prefix
+    harness.kill_wineserver(prefix)
+
+
+@pytest.fixture
+def wine_session(base_prefix, tmp_path):
+    """A private display and a private clone of the fresh prefix."""
+    x = harness.Xvfb(1024, 768, log=tmp_path / "xvfb.log").start()
+    prefix = tmp_path / "prefix"
+    harness.clone_prefix(base_prefix, prefix)
+    wine = harness.Wine(prefix, x.display, log=tmp_path / "wine.log")
+    # One wineserver for the whole test: otherwise every short command (each
+    # `reg query`) would start Wine's services afresh, some ten seconds each.
+    subprocess.run([harness.WINESERVER, "-p"], env=wine.env(), timeout=60, check=True)
+    # The services that the first command starts outlive it; started here, with
+    # no pipe to inherit, they cannot hold a later command's output open.
+    subprocess.run([harness.WINE, "cmd", "/c", "exit"], env=wine.env(), timeout=180,
+                   stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                   stderr=subprocess.DEVNULL)
+    try:
+        yield x, wine
+    finally:
+        wine.shutdown()
+        x.stop()
+        shutil.rmtree(prefix, ignore_errors=True)
