@@ -10,9 +10,10 @@ namespace quillomir::win32 {
 
 namespace {
 
-// One record for each processor of the caller's processor group; under WOW64
-// the 32-bit view may hold fewer. Whatever set the kernel reports, idle, kernel
-// and user time are summed over that same set.
+// One record for each processor (with several processor groups, for those of
+// the caller's group; a 32-bit process may be shown fewer). Whatever set the
+// kernel reports, idle, kernel and user time are summed over that same set, so
+// the two totals always describe the same processors.
 constexpr unsigned long kProcessorPerformanceInformation = 8;
 static_assert(sizeof(SYSTEM_PROCESSOR_PERFORMANCE_INFORMATION) == 48);
 
