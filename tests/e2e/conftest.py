@@ -47,6 +47,16 @@ def pytest_configure(config):
         config.addinivalue_line("markers", f"{name}: {what}")
 
 
+def _interrupt(signum, frame):
+    # As Ctrl-C does: pytest then still runs the fixtures' teardown.
+    raise KeyboardInterrupt(f"signal {signum}")
+
+
+def _stop_on_termination_signals() -> None:
+    for sig in (signal.SIGTERM, signal.SIGHUP):
+        signal.signal(sig, _interrupt)
+
+
 def _is_controller(config) -> bool:
     return not hasattr(config, "workerinput")
 
@@ -55,6 +65,7 @@ def pytest_sessionstart(session):
     """The controller (or a run without xdist) makes the run's Wine prefix once,
     before any worker starts."""
     config = session.config
+    _stop_on_termination_signals()
     if not _is_controller(config) or config.option.collectonly:
         return
     scr = config.option.scr.resolve()
