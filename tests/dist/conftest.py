@@ -16,6 +16,7 @@ sys.path.insert(0, str(ROOT / "tests" / "e2e"))
 sys.path.insert(0, str(ROOT / "tests" / "exe"))
 
 import harness  # noqa: E402
+import xwine  # noqa: E402  (harness put tools/ on the path)
 
 DIST = ROOT / "build" / "dist"
 WIN64 = ROOT / "build" / "win64"
@@ -51,24 +52,24 @@ def release(version) -> dict:
 def base_prefix(tmp_path_factory) -> Path:
     """One freshly made Wine prefix for the session; each test clones it."""
     prefix = tmp_path_factory.mktemp("wine") / "base"
-    harness.make_prefix(prefix)
+    xwine.make_prefix(prefix)
     yield prefix
-    harness.kill_wineserver(prefix)
+    xwine.kill_wineserver(prefix)
 
 
 @pytest.fixture
 def wine_session(base_prefix, tmp_path):
     """A private display and a private clone of the fresh prefix."""
-    x = harness.Xvfb(1024, 768, log=tmp_path / "xvfb.log").start()
+    x = xwine.Xvfb(1024, 768, log=tmp_path / "xvfb.log").start()
     prefix = tmp_path / "prefix"
-    harness.clone_prefix(base_prefix, prefix)
-    wine = harness.Wine(prefix, x.display, log=tmp_path / "wine.log")
+    xwine.clone_prefix(base_prefix, prefix)
+    wine = xwine.Wine(prefix, x.display, log=tmp_path / "wine.log")
     # One wineserver for the whole test: otherwise every short command (each
     # `reg query`) would start Wine's services afresh, some ten seconds each.
-    subprocess.run([harness.WINESERVER, "-p"], env=wine.env(), timeout=60, check=True)
+    subprocess.run([xwine.WINESERVER, "-p"], env=wine.env(), timeout=60, check=True)
     # The services that the first command starts outlive it; started here, with
     # no pipe to inherit, they cannot hold a later command's output open.
-    subprocess.run([harness.WINE, "cmd", "/c", "exit"], env=wine.env(), timeout=180,
+    subprocess.run([xwine.WINE, "cmd", "/c", "exit"], env=wine.env(), timeout=180,
                    stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
                    stderr=subprocess.DEVNULL)
     try:

@@ -13,6 +13,7 @@ from pathlib import Path
 import pytest
 
 import harness
+import xwine
 from conftest import DIST, ROOT
 
 UNINSTALL_ROOT = r"HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall"
@@ -23,7 +24,7 @@ UNINSTALLER = r"C:\Program Files\Quillomir\uninstall.exe"
 OTHER_SAVER = r"C:\windows\system32\Other.scr"
 
 
-def existing(wine: harness.Wine, windows_path: str) -> Path | None:
+def existing(wine: xwine.Wine, windows_path: str) -> Path | None:
     """The file behind a Windows path, looked up without regard to case as
     Windows does, or None."""
     drive, rest = windows_path.split(":", 1)
@@ -38,7 +39,7 @@ def existing(wine: harness.Wine, windows_path: str) -> Path | None:
     return path if path.is_file() else None
 
 
-def reg_values(wine: harness.Wine, key: str) -> dict[str, str] | None:
+def reg_values(wine: xwine.Wine, key: str) -> dict[str, str] | None:
     """A key's values in the 64-bit view, or None when the key is not there."""
     r = wine.run("reg", "query", key, "/reg:64")
     if r.returncode != 0:
@@ -51,7 +52,7 @@ def reg_values(wine: harness.Wine, key: str) -> dict[str, str] | None:
     return values
 
 
-def quillomir_entries(wine: harness.Wine) -> list[str]:
+def quillomir_entries(wine: xwine.Wine) -> list[str]:
     """Uninstall entries in either registry view whose name is Quillomir's."""
     found = []
     for view in ("/reg:64", "/reg:32"):
@@ -65,20 +66,20 @@ def quillomir_entries(wine: harness.Wine) -> list[str]:
     return found
 
 
-def install(wine: harness.Wine, installer: Path, *args: str) -> None:
+def install(wine: xwine.Wine, installer: Path, *args: str) -> None:
     r = wine.run(str(installer), "/S", *args, timeout=180)
     assert r.returncode == 0, f"{installer.name} failed ({r.returncode})"
 
 
-def uninstall(wine: harness.Wine) -> None:
+def uninstall(wine: xwine.Wine) -> None:
     """The silent uninstaller. It hands over to a copy of itself and returns at
     once, so this waits for its last step: the entry's removal."""
     r = wine.run(UNINSTALLER, "/S", timeout=180)
     assert r.returncode == 0, f"the uninstaller failed ({r.returncode})"
-    assert harness.wait_until(lambda: reg_values(wine, ENTRY) is None, 120, 0.5), \
+    assert xwine.wait_until(lambda: reg_values(wine, ENTRY) is None, 120, 0.5), \
         "the uninstall entry is still there"
     # The copy deletes the original uninstaller, and then ends.
-    harness.wait_until(lambda: existing(wine, UNINSTALLER) is None, 30, 0.5)
+    xwine.wait_until(lambda: existing(wine, UNINSTALLER) is None, 30, 0.5)
 
 
 @pytest.fixture(scope="module")
@@ -137,7 +138,7 @@ def test_install_run_and_uninstall(wine_session, x64_installer, version):
     # The saver as Windows would start it, from the chosen short path: it runs,
     # and a key ends it.
     saver = wine.start(chosen, "/S")
-    wid = x.wait_window(harness.SAVER_CAPTION, 40)
+    wid = x.wait_window(xwine.SAVER_CAPTION, 40)
     assert wid is not None, "the installed saver showed no window"
     x.xdotool("windowactivate", "--sync", str(wid))
     x.key("a")

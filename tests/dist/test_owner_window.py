@@ -13,6 +13,7 @@ import time
 import pytest
 
 import harness
+import xwine
 from conftest import WIN64
 
 DIALOG = "Quillomir"
@@ -25,7 +26,7 @@ SCREEN = (1024, 768)
 PARENT_RECT = (40, 60, 560, 420)
 
 
-def probe(wine: harness.Wine, *args: str) -> list[dict]:
+def probe(wine: xwine.Wine, *args: str) -> list[dict]:
     for _ in range(3):
         try:
             r = wine.run(str(PROBE), *args, timeout=20)
@@ -35,16 +36,16 @@ def probe(wine: harness.Wine, *args: str) -> list[dict]:
     pytest.fail(f"the probe ({' '.join(args)}) hung three times")
 
 
-def wait_window(wine: harness.Wine, title: str, timeout: float = 40) -> dict:
-    found = harness.wait_until(
+def wait_window(wine: xwine.Wine, title: str, timeout: float = 40) -> dict:
+    found = xwine.wait_until(
         lambda: [w for w in probe(wine, "list", title) if w["class"] != "#32770"], timeout, 0.5)
     assert found, f"no window '{title}' within {timeout} s"
     return found[0]
 
 
-def start_parent(wine: harness.Wine) -> tuple[subprocess.Popen, int]:
+def start_parent(wine: xwine.Wine) -> tuple[subprocess.Popen, int]:
     x, y, w, h = PARENT_RECT
-    proc = subprocess.Popen([harness.WINE, str(PROBE), "parent", PARENT, str(x), str(y), str(w),
+    proc = subprocess.Popen([xwine.WINE, str(PROBE), "parent", PARENT, str(x), str(y), str(w),
                              str(h)], env=wine.env(), stdout=subprocess.PIPE,
                             stderr=subprocess.DEVNULL, stdin=subprocess.DEVNULL, text=True)
     line = proc.stdout.readline().strip()
@@ -86,7 +87,7 @@ def test_dialog_belongs_to_the_live_window_after_slash_c(wine_session):
         probe(wine, "close", DIALOG)
         assert harness.wait_exit(saver, 20) == 0
     finally:
-        harness._terminate(parent)
+        xwine.terminate(parent)
 
 
 def test_unowned_dialog_goes_below_a_raised_window(wine_session):
@@ -104,7 +105,7 @@ def test_unowned_dialog_goes_below_a_raised_window(wine_session):
         order = [w["hwnd"] for w in probe(wine, "list")]
         assert order.index(dialog["hwnd"]) > order.index(handle)
     finally:
-        harness._terminate(parent)
+        xwine.terminate(parent)
 
 
 @pytest.mark.parametrize("switch", ["/c", "/c:stale", "/c:0", "/c:18446744073709551615",
@@ -133,4 +134,4 @@ def test_preview_with_a_handle_still_opens_nothing(wine_session):
         assert harness.wait_exit(saver, 20) == 0
         assert probe(wine, "list", DIALOG) == []
     finally:
-        harness._terminate(parent)
+        xwine.terminate(parent)

@@ -11,7 +11,9 @@
 //   quillomir_ui_probe parent TITLE X Y W H  a plain top-level window at that place, as a
 //                                            stand-in for the display settings; prints
 //                                            its handle in decimal and runs until closed
+//   quillomir_ui_probe cursor                GetCursorInfo, as one JSON object
 //
+// `list` walks EnumWindows, so the windows come top of the z-order first.
 // Exit code 0 on success, 2 when the window or control is not there.
 #include <windows.h>
 
@@ -356,6 +358,20 @@ int Parent(const wchar_t* title, int x, int y, int width, int height) {
     return 0;
 }
 
+// Under Wine, CURSOR_SHOWING reflects the display count of the thread that owns
+// the foreground input, which is what a hidden pointer in the saver sets.
+int Cursor() {
+    CURSORINFO info{};
+    info.cbSize = sizeof info;
+    if (!GetCursorInfo(&info)) {
+        return 2;
+    }
+    std::printf("{\"flags\":%lu,\"showing\":%d,\"x\":%ld,\"y\":%ld}\n",
+                static_cast<unsigned long>(info.flags), (info.flags & CURSOR_SHOWING) ? 1 : 0,
+                info.ptScreenPos.x, info.ptScreenPos.y);
+    return 0;
+}
+
 void BecomeDpiAware() {
     using Fn = BOOL(WINAPI*)(DPI_AWARENESS_CONTEXT);
     const auto set = reinterpret_cast<Fn>(reinterpret_cast<void*>(
@@ -383,10 +399,13 @@ int wmain(int argc, wchar_t** argv) {
         rc = Raise(argv[2]);
     } else if (command == L"parent" && argc > 6) {
         rc = Parent(argv[2], _wtoi(argv[3]), _wtoi(argv[4]), _wtoi(argv[5]), _wtoi(argv[6]));
+    } else if (command == L"cursor") {
+        rc = Cursor();
     } else {
         std::fprintf(stderr,
                      "usage: quillomir_ui_probe list|measure [TITLE] | tab TITLE | "
-                     "click TITLE CAPTION | close TITLE | raise TITLE | parent TITLE X Y W H\n");
+                     "click TITLE CAPTION | close TITLE | raise TITLE | parent TITLE X Y W H | "
+                     "cursor\n");
     }
     std::fflush(stdout);
     return rc;
