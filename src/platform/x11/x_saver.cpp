@@ -346,6 +346,9 @@ int XSaver::Run(int signalFd) {
         if (closeRequested_ || fatal_ || targetGone_) {
             break;
         }
+        if (XQLength(display_) > 0) {
+            continue;  // a round trip above queued events: poll would not see them
+        }
         pollfd fds[2] = {{xfd, POLLIN, 0}, {signalFd, POLLIN, 0}};
         const auto timeout = timers_.TimeoutMs(TimerSchedule::Clock::now());
         const int ready = poll(fds, signalFd >= 0 ? 2 : 1, timeout.value_or(-1));
