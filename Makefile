@@ -1,7 +1,7 @@
 # Quillomir: the commands. `make test` and `make run` install what is missing.
 .PHONY: all deps build build-native build-win32 build-win64 test test-native test-win32 test-win64 \
         test-e2e run clean test-sanitize test-fuzz-corpus fuzz \
-        test-linux-e2e run-linux install
+        test-linux-e2e run-linux install bench bench-linux
 
 JOBS ?= 2
 export WINEDEBUG := -all
@@ -93,9 +93,17 @@ install: deps build-native
 	DESTDIR="$(DESTDIR)" cmake --install build/native --prefix "$(PREFIX)"
 
 # What the saver costs: core benchmarks, then the saver beside two reference
-# programs under Wine; writes build/bench/report.md and report.json.
+# programs under Wine; writes build/bench/report.md and report.json. Then the
+# Linux saver beside an Xlib floor program on Xvfb: build/bench/linux-report.md.
 bench: deps build-native build-win64
-	python3 bench/run_bench.py
+	@status=0; \
+	python3 bench/run_bench.py || status=1; \
+	python3 bench/run_linux_bench.py || status=1; \
+	exit $$status
+
+# The Linux half of `make bench` alone.
+bench-linux: deps build-native
+	python3 bench/run_linux_bench.py
 
 clean:
 	rm -rf build
