@@ -1,6 +1,5 @@
 #include "x_saver.h"
 
-#include <X11/Xresource.h>
 #include <X11/Xutil.h>
 #include <X11/extensions/Xrandr.h>
 #include <poll.h>
@@ -8,6 +7,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cmath>
 #include <cstdio>
 #include <ctime>
 #include <vector>
