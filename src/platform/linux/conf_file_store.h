@@ -1,0 +1,59 @@
+// The settings as a per-user INI file: application "Quillomir" lives in
+// $XDG_CONFIG_HOME/quillomir/quillomir.conf (~/.config/... when that is unset),
+// each section a "[Section]" and each key a "Key=Value" line.
+#pragma once
+
+#include <cstddef>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "settings/settings_store.h"
+
+namespace quillomir::linux_host {
+
+class ConfigFileStore : public SettingsStore {
+  public:
+    // A file larger than this is not read as settings: it reads as absent and
+    // saves are refused, so that nothing in it is lost.
+    static constexpr std::size_t kMaxFileSize = 64 * 1024;
+
+    // The user's configuration folder, or empty when neither $XDG_CONFIG_HOME
+    // nor $HOME is an absolute path.
+    static std::filesystem::path DefaultRoot();
+
+    ConfigFileStore() : root_(DefaultRoot()) {}
+    // Another configuration folder, such as a scratch folder for tests.
+    explicit ConfigFileStore(std::filesystem::path root) : root_(std::move(root)) {}
+
+    // The file that holds an application's settings.
+    std::filesystem::path FileOf(std::string_view application) const;
+
+    std::string Read(std::string_view application, std::string_view section, std::string_view key,
+                     std::string_view fallback) override;
+    // Writes a new file beside the old one and renames it over: the old file
+    // stays whole whatever fails, and false says that nothing was changed.
+    bool Save(std::string_view application, std::string_view section, std::string_view key,
+              std::string_view text) override;
+
+    // The stored text, or empty when the key has none (or the file is unusable).
+    std::optional<std::string> ReadValue(std::string_view application, std::string_view section,
+                                         std::string_view key);
+    // Removes the key; true when it is absent afterwards.
+    bool Remove(std::string_view application, std::string_view section, std::string_view key);
+
+  private:
+    enum class Loaded { Text, Missing, Unusable };
+    struct FileText {
+        Loaded state = Loaded::Missing;
+        std::string text;
+    };
+    FileText Load(const std::filesystem::path& file) const;
+    // Replaces the file's contents as one step; false leaves the old file as it was.
+    bool Replace(const std::filesystem::path& file, std::string_view text) const;
+
+    std::filesystem::path root_;
+};
+
+}  // namespace quillomir::linux_host

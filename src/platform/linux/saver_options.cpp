@@ -1,0 +1,211 @@
+#include "saver_options.h"
+
+#include <array>
+#include <utility>
+
+#include "measure/sampler.h"
+#include "settings/settings_keys.h"
+
+namespace quillomir::linux_host {
+
+namespace {
+
+constexpr std::array<std::pair<std::string_view, std::int32_t>, 5> kColorNames{{
+    {"red", kRedValue},
+    {"green", kGreenValue},
+    {"blue", kBlueValue},
+    {"purple", kPurpleValue},
+    {"white", kWhiteValue},
+}};
+
+constexpr std::array<std::pair<std::string_view, std::int16_t>, 3> kMethodNames{{
+    {"cpu", kMethodCpu},
+    {"memory", kMethodMemory},
+    {"none", kMethodNone},
+}};
+
+std::optional<std::int32_t> ParseColor(std::string_view text) {
+    for (const auto& [name, value] : kColorNames) {
+        if (text == name) {
+            return value;
+        }
+    }
+    const auto value = ParseSettingText(text, IntWidth::Int32);
+    if (!value || *value < 0 || *value > kWhiteValue) {
+        return std::nullopt;
+    }
+    return value;
+}
+
+std::optional<std::int16_t> ParseMethod(std::string_view text) {
+    for (const auto& [name, value] : kMethodNames) {
+        if (text == name) {
+            return value;
+        }
+    }
+    return std::nullopt;
+}
+
+ParsedOptions Fail(std::string message) {
+    return {std::nullopt, std::move(message)};
+}
+
+}  // namespace
+
+std::optional<std::uint32_t> ParseWindowId(std::string_view text) {
+    int base = 10;
+    if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
+        base = 16;
+        text.remove_prefix(2);
+    }
+    if (text.empty() || text.size() > 10) {
+        return std::nullopt;
+    }
+    std::uint64_t value = 0;
+    for (const char c : text) {
+        int digit = -1;
+        if (c >= '0' && c <= '9') {
+            digit = c - '0';
+        } else if (base == 16 && c >= 'a' && c <= 'f') {
+            digit = c - 'a' + 10;
+        } else if (base == 16 && c >= 'A' && c <= 'F') {
+            digit = c - 'A' + 10;
+        }
+        if (digit < 0) {
+            return std::nullopt;
+        }
+        value = value * static_cast<std::uint64_t>(base) + static_cast<std::uint64_t>(digit);
+    }
+    if (value == 0 || value > 0xFFFFFFFFu) {
+        return std::nullopt;
+    }
+    return static_cast<std::uint32_t>(value);
+}
+
+ParsedOptions ParseSaverOptions(const std::vector<std::string_view>& args,
+                                const char* screenSaverWindow) {
+    SaverOptions options;
+    bool root = false;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        std::string_view word = args[i];
+        if (word.size() < 2 || word[0] != '-') {
+            return Fail("unexpected argument \"" + std::string(word) + "\"");
+        }
+        word.remove_prefix(word[1] == '-' ? 2 : 1);
+        std::optional<std::string_view> inlineValue;
+        if (const auto equals = word.find('='); equals != std::string_view::npos) {
+            inlineValue = word.substr(equals + 1);
+            word = word.substr(0, equals);
+        }
+        const std::string name(word);
+        // The option's value: after "=", or the next word.
+        auto value = [&]() -> std::optional<std::string_view> {
+            if (inlineValue) {
+                return inlineValue;
+            }
+            if (i + 1 < args.size()) {
+                return args[++i];
+            }
+            return std::nullopt;
+        };
+        auto noValue = [&]() { return !inlineValue.has_value(); };
+
+        if ((name == "help" || name == "h") && noValue()) {
+            options.action = SaverAction::Help;
+        } else if (name == "version" && noValue()) {
+            options.action = SaverAction::Version;
+        } else if (name == "config" && noValue()) {
+            options.action = SaverAction::Config;
+        } else if (name == "root" && noValue()) {
+            root = true;
+        } else if (name == "show-value" && noValue()) {
+            options.displayValue = 1;
+        } else if (name == "no-show-value" && noValue()) {
+            options.displayValue = 0;
+        } else if (name == "window-id") {
+            const auto text = value();
+            const auto id = text ? ParseWindowId(*text) : std::nullopt;
+            if (!id) {
+                return Fail("--window-id needs a window id, such as 0x2a00007 or 44040199");
+            }
+            options.target = SaverTarget::Window;
+            options.windowId = *id;
+        } else if (name == "method") {
+            const auto text = value();
+            const auto method = text ? ParseMethod(*text) : std::nullopt;
+            if (!method) {
+                return Fail("--method needs cpu, memory or none");
+            }
+            options.method = method;
+        } else if (name == "color") {
+            const auto text = value();
+            const auto color = text ? ParseColor(*text) : std::nullopt;
+            if (!color) {
+                return Fail(
+                    "--color needs red, green, blue, purple, white or a decimal 0x00BBGGRR value "
+                    "from 0 to 16777215");
+            }
+            options.color = color;
+        } else if (name == "display") {
+            const auto text = value();
+            if (!text || text->empty()) {
+                return Fail("--display needs an X display name, such as :0");
+            }
+            options.display = std::string(*text);
+        } else {
+            return Fail("unknown option \"" + std::string(args[i]) + "\"");
+        }
+    }
+
+    if (options.target != SaverTarget::Window && screenSaverWindow != nullptr) {
+        // The screen saver names the window it shows: draw there, not on the root.
+        const auto id = ParseWindowId(screenSaverWindow);
+        if (!id) {
+            return Fail("XSCREENSAVER_WINDOW is not a window id: \"" +
+                        std::string(screenSaverWindow) + "\"");
+        }
+        options.target = SaverTarget::Window;
+        options.windowId = *id;
+    } else if (options.target != SaverTarget::Window && root) {
+        options.target = SaverTarget::Root;
+    }
+    return {options, {}};
+}
+
+std::string SaverUsage(std::string_view program) {
+    std::string text = "Usage: ";
+    text += program;
+    text += R"( [OPTION]...
+Quillomir: a screen saver whose crawlet, a chain of discs crawling across the
+screen, grows with the machine's CPU or memory load.
+
+Where it draws:
+  (no option)          its own full-screen window; a key, a click or the sixth
+                       mouse move closes it
+  --root               the root window, or the window in $XSCREENSAVER_WINDOW;
+                       input is the screen saver's, SIGTERM or SIGINT ends it
+  --window-id ID       the window ID (decimal or 0x hexadecimal), as --root
+  --display NAME       the X display to use instead of $DISPLAY
+
+For this run only (the saved settings stay as they are):
+  --method cpu|memory|none
+                       what the crawlet's length shows
+  --show-value, --no-show-value
+                       show or hide the percentage in the top-left corner
+  --color red|green|blue|purple|white|DECIMAL
+                       the crawlet's colour; DECIMAL is 0x00BBGGRR as a number
+
+Other:
+  --config             open the settings dialog
+  --help               show this text
+  --version            show the version
+
+Settings are kept in $XDG_CONFIG_HOME/quillomir/quillomir.conf
+(~/.config/quillomir/quillomir.conf when XDG_CONFIG_HOME is unset).
+Exit status: 0 when it ended normally, 1 when it could not run, 2 for a bad
+command line.
+)";
+    return text;
+}
+
+}  // namespace quillomir::linux_host

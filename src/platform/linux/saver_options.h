@@ -1,0 +1,50 @@
+// The Linux saver's command line: where it draws, what it does, and the
+// settings that override the file for one run.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace quillomir::linux_host {
+
+enum class SaverAction { Run, Config, Help, Version };
+
+enum class SaverTarget {
+    OwnWindow,  // a full-screen window of its own that closes on input
+    Root,       // the root window, or the screen saver's window when one is named
+    Window,     // a window given by id
+};
+
+struct SaverOptions {
+    SaverAction action = SaverAction::Run;
+    SaverTarget target = SaverTarget::OwnWindow;
+    std::uint32_t windowId = 0;  // for SaverTarget::Window
+    std::optional<std::string> display;
+    // Overrides of the stored settings.
+    std::optional<std::int16_t> method;
+    std::optional<std::int16_t> displayValue;
+    std::optional<std::int32_t> color;
+};
+
+struct ParsedOptions {
+    std::optional<SaverOptions> options;  // empty: `error` says why
+    std::string error;
+};
+
+// `args` excludes the program name. Long options take one or two dashes and
+// their value either as the next word or after "=". `screenSaverWindow` is the
+// value of $XSCREENSAVER_WINDOW, or null when it is unset.
+ParsedOptions ParseSaverOptions(const std::vector<std::string_view>& args,
+                                const char* screenSaverWindow);
+
+// A window id as decimal or as 0x-prefixed hexadecimal; 0 and values beyond 32
+// bits are not window ids.
+std::optional<std::uint32_t> ParseWindowId(std::string_view text);
+
+// The text of --help.
+std::string SaverUsage(std::string_view program);
+
+}  // namespace quillomir::linux_host

@@ -1,0 +1,97 @@
+#include "saver_options.h"
+
+#include <gtest/gtest.h>
+
+#include "settings/settings_keys.h"
+
+namespace quillomir::linux_host {
+namespace {
+
+SaverOptions Parse(std::vector<std::string_view> args, const char* env = nullptr) {
+    const ParsedOptions parsed = ParseSaverOptions(args, env);
+    EXPECT_TRUE(parsed.options) << parsed.error;
+    return parsed.options.value_or(SaverOptions{});
+}
+
+std::string Error(std::vector<std::string_view> args, const char* env = nullptr) {
+    const ParsedOptions parsed = ParseSaverOptions(args, env);
+    EXPECT_FALSE(parsed.options);
+    return parsed.error;
+}
+
+TEST(SaverOptions, WhereItDraws) {
+    EXPECT_EQ(Parse({}).target, SaverTarget::OwnWindow);
+    EXPECT_EQ(Parse({"--root"}).target, SaverTarget::Root);
+    EXPECT_EQ(Parse({"-root"}).target, SaverTarget::Root) << "the one-dash form of X programs";
+
+    const SaverOptions byId = Parse({"--window-id", "0x2a00007"});
+    EXPECT_EQ(byId.target, SaverTarget::Window);
+    EXPECT_EQ(byId.windowId, 0x2a00007u);
+    EXPECT_EQ(Parse({"--window-id=44040199"}).windowId, 44040199u);
+
+    // The screen saver's window, with or without --root; an explicit id wins.
+    const SaverOptions saver = Parse({"--root"}, "0x1e00003");
+    EXPECT_EQ(saver.target, SaverTarget::Window);
+    EXPECT_EQ(saver.windowId, 0x1e00003u);
+    EXPECT_EQ(Parse({}, "31457283").windowId, 31457283u);
+    EXPECT_EQ(Parse({"--window-id", "7"}, "0x1e00003").windowId, 7u);
+    EXPECT_EQ(Parse({"--display", ":5"}).display, ":5");
+}
+
+TEST(SaverOptions, OverridesOfTheSettings) {
+    const SaverOptions none = Parse({});
+    EXPECT_FALSE(none.method);
+    EXPECT_FALSE(none.displayValue);
+    EXPECT_FALSE(none.color);
+
+    EXPECT_EQ(Parse({"--method", "cpu"}).method, 1);
+    EXPECT_EQ(Parse({"--method=memory"}).method, 2);
+    EXPECT_EQ(Parse({"--method", "none"}).method, 3);
+    EXPECT_EQ(Parse({"--show-value"}).displayValue, 1);
+    EXPECT_EQ(Parse({"--show-value", "--no-show-value"}).displayValue, 0) << "the last one wins";
+    EXPECT_EQ(Parse({"--color", "red"}).color, kRedValue);
+    EXPECT_EQ(Parse({"--color", "green"}).color, kGreenValue);
+    EXPECT_EQ(Parse({"--color", "blue"}).color, kBlueValue);
+    EXPECT_EQ(Parse({"--color", "purple"}).color, kPurpleValue);
+    EXPECT_EQ(Parse({"--color=white"}).color, kWhiteValue);
+    EXPECT_EQ(Parse({"--color", "0"}).color, 0);
+    EXPECT_EQ(Parse({"--color", "8421504"}).color, 8421504);
+
+    EXPECT_EQ(Parse({"--help"}).action, SaverAction::Help);
+    EXPECT_EQ(Parse({"--version"}).action, SaverAction::Version);
+    EXPECT_EQ(Parse({"--config"}).action, SaverAction::Config);
+}
+
+TEST(SaverOptions, BadCommandLinesSayWhatIsWrong) {
+    EXPECT_NE(Error({"--fast"}).find("--fast"), std::string::npos);
+    EXPECT_NE(Error({"stray"}).find("stray"), std::string::npos);
+    EXPECT_NE(Error({"-"}).find("\"-\""), std::string::npos);
+    EXPECT_NE(Error({"--method"}).find("cpu, memory or none"), std::string::npos) << "no value";
+    EXPECT_NE(Error({"--method", "CPU"}).find("cpu, memory"), std::string::npos);
+    EXPECT_NE(Error({"--color", "pink"}).find("--color"), std::string::npos);
+    Error({"--color", "16777216"});
+    Error({"--color", "-1"});
+    Error({"--color", "0x0000ff"});
+    Error({"--color", ""});
+    Error({"--window-id", "0"});
+    Error({"--window-id", "0x"});
+    Error({"--window-id", "12ab"});
+    Error({"--window-id", "0x100000000"});
+    Error({"--window-id"});
+    Error({"--root=yes"});
+    Error({"--display"});
+    EXPECT_NE(Error({}, "not-a-window").find("XSCREENSAVER_WINDOW"), std::string::npos);
+    EXPECT_NE(Error({"--root"}, "").find("XSCREENSAVER_WINDOW"), std::string::npos);
+}
+
+TEST(SaverOptions, UsageNamesEveryOption) {
+    const std::string usage = SaverUsage("quillomir");
+    for (const char* option :
+         {"--root", "--window-id", "--method", "--show-value", "--no-show-value", "--color",
+          "--config", "--help", "--version", "quillomir.conf"}) {
+        EXPECT_NE(usage.find(option), std::string::npos) << option;
+    }
+}
+
+}  // namespace
+}  // namespace quillomir::linux_host
