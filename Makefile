@@ -1,6 +1,6 @@
 # Quillomir: the commands. `make test` and `make run` install what is missing.
 .PHONY: all deps build build-native build-win32 build-win64 test test-native test-win32 test-win64 \
-        test-e2e run clean test-sanitize test-fuzz-corpus fuzz
+        test-e2e test-linux-dialog run clean test-sanitize test-fuzz-corpus fuzz
 
 JOBS ?= 2
 export WINEDEBUG := -all
@@ -33,6 +33,7 @@ test: build
 	$(MAKE) --no-print-directory test-win32 || status=1; \
 	$(MAKE) --no-print-directory test-win64 || status=1; \
 	$(MAKE) --no-print-directory test-e2e || status=1; \
+	$(MAKE) --no-print-directory test-linux-dialog || status=1; \
 	$(MAKE) --no-print-directory test-sanitize || status=1; \
 	$(MAKE) --no-print-directory test-fuzz-corpus || status=1; \
 	if [ $$status -ne 0 ]; then echo "make test: FAILED"; else echo "make test: all suites passed"; fi; \
@@ -49,6 +50,13 @@ test-win64:
 
 test-e2e:
 	tests/e2e/run build/win64/Quillomir.scr
+
+# The GTK settings dialog on Xvfb: OK writes the settings file, the About box and
+# its link. The system's python3 has the GObject bindings that read the dialog.
+SYSTEM_PYTHON ?= /usr/bin/python3
+test-linux-dialog: build-native
+	PYTHONDONTWRITEBYTECODE=1 $(SYSTEM_PYTHON) -m pytest -p no:cacheprovider -q \
+		tests/linux/test_settings_dialog.py
 
 # The native unit tests again, under AddressSanitizer and UndefinedBehaviorSanitizer.
 test-sanitize:
