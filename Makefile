@@ -1,6 +1,7 @@
 # Quillomir: the commands. `make test` and `make run` install what is missing.
 .PHONY: all deps build build-native build-win32 build-win64 test test-native test-win32 test-win64 \
-        test-e2e test-linux-dialog run clean test-sanitize test-fuzz-corpus fuzz
+        test-e2e run clean test-sanitize test-fuzz-corpus fuzz \
+        test-linux-e2e test-linux-dialog run-linux install bench bench-linux
 
 JOBS ?= 2
 export WINEDEBUG := -all
@@ -33,6 +34,7 @@ test: build
 	$(MAKE) --no-print-directory test-win32 || status=1; \
 	$(MAKE) --no-print-directory test-win64 || status=1; \
 	$(MAKE) --no-print-directory test-e2e || status=1; \
+	$(MAKE) --no-print-directory test-linux-e2e || status=1; \
 	$(MAKE) --no-print-directory test-linux-dialog || status=1; \
 	$(MAKE) --no-print-directory test-sanitize || status=1; \
 	$(MAKE) --no-print-directory test-fuzz-corpus || status=1; \
@@ -50,6 +52,12 @@ test-win64:
 
 test-e2e:
 	tests/e2e/run build/win64/Quillomir.scr
+
+# The Linux saver end to end: private Xvfb displays, and the real xscreensaver.
+# Debian's pytest belongs to the system's Python.
+PYTEST ?= /usr/bin/python3 -m pytest
+test-linux-e2e:
+	QUILLOMIR_BIN=$(CURDIR)/build/native/quillomir $(PYTEST) -q tests/linux/e2e
 
 # The GTK settings dialog on Xvfb: OK writes the settings file, the About box and
 # its link. The system's python3 has the GObject bindings that read the dialog.
@@ -80,10 +88,30 @@ fuzz: deps
 run: deps build-win64
 	tools/run-saver build/win64/Quillomir.scr
 
+# The Linux saver: on $$DISPLAY, or on a private Xvfb with a screenshot.
+run-linux: deps build-native
+	tools/run-linux-saver build/native/quillomir
+
+# The Linux programs, man page and xscreensaver option file under PREFIX
+# (staged under DESTDIR when it is set): the saver where xscreensaver looks
+# for its programs, PREFIX/libexec/xscreensaver, and linked into PREFIX/bin.
+PREFIX ?= /usr/local
+DESTDIR ?=
+install: deps build-native
+	DESTDIR="$(DESTDIR)" cmake --install build/native --prefix "$(PREFIX)"
+
 # What the saver costs: core benchmarks, then the saver beside two reference
-# programs under Wine; writes build/bench/report.md and report.json.
+# programs under Wine; writes build/bench/report.md and report.json. Then the
+# Linux saver beside an Xlib floor program on Xvfb: build/bench/linux-report.md.
 bench: deps build-native build-win64
-	python3 bench/run_bench.py
+	@status=0; \
+	python3 bench/run_bench.py || status=1; \
+	python3 bench/run_linux_bench.py || status=1; \
+	exit $$status
+
+# The Linux half of `make bench` alone.
+bench-linux: deps build-native
+	python3 bench/run_linux_bench.py
 
 clean:
 	rm -rf build

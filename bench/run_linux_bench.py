@@ -1,0 +1,204 @@
+#!/usr/bin/env python3
+"""What the Linux saver costs, beside an Xlib floor program, on Xvfb.
+
+Runs build/native/quillomir in its own window at 1920x1080 (the figure that is
+judged), and at 1024x768 and 3840x2160 (to see whether its cost grows with the
+screen), and bench_x11_floor (an idle full-screen Xlib window that wakes once a
+second) at 1920x1080 and 3840x2160, all at once, each on its own Xvfb. After a
+warm-up, readings at t0 and t0 + SPAN seconds:
+
+- client CPU: /proc/PID/schedstat, the nanoseconds on a CPU (not the 10 ms
+  ticks of /proc/PID/stat, far too coarse for a few milliseconds a minute);
+- wake-ups: voluntary context switches per second (each sleep in poll that
+  ends is one);
+- peak RSS: VmHWM at t1.
+
+Writes build/bench/linux-report.md and linux-report.json; the exit status is 1
+when a target is missed. Standard library only; every process started here is
+stopped again, also on failure or interrupt.
+"""
+
+from __future__ import annotations
+
+import argparse
+import json
+import os
+import signal
+import subprocess
+import sys
+import tempfile
+import time
+from pathlib import Path
+
+ROOT = Path(__file__).resolve().parent.parent
+BUILD = ROOT / "build" / "native"
+
+CPU_LIMIT = 0.012      # CPU-seconds per minute
+WAKEUP_LIMIT = 1.2     # per second
+RSS_LIMIT_MIB = 4.0
+# Growth with the screen: 3840x2160 has 10.5 times the pixels of 1024x768.
+# CPU may differ by noise, so it passes within 1.5 times plus 2 ms a minute.
+GROWTH_FACTOR = 1.5
+GROWTH_SLACK = 0.002
+RSS_GROWTH_MIB = 0.25
+
+RUNS = [  # name, program, width, height
+    ("saver-1920x1080", "saver", 1920, 1080),
+    ("saver-1024x768", "saver", 1024, 768),
+    ("saver-3840x2160", "saver", 3840, 2160),
+    ("floor-1920x1080", "floor", 1920, 1080),
+    ("floor-3840x2160", "floor", 3840, 2160),
+]
+
+
+def log(message: str) -> None:
+    print(f"[linux bench {time.strftime('%H:%M:%S')}] {message}", flush=True)
+
+
+def start_xvfb(width: int, height: int) -> tuple[subprocess.Popen, str]:
+    read_fd, write_fd = os.pipe()
+    server = subprocess.Popen(
+        ["Xvfb", "-displayfd", str(write_fd), "-screen", "0", f"{width}x{height}x24",
+         "-nolisten", "tcp"], pass_fds=(write_fd,), stdout=subprocess.DEVNULL,
+        stderr=subprocess.DEVNULL)
+    os.close(write_fd)
+    with os.fdopen(read_fd) as pipe:
+        number = pipe.readline().strip()
+    if not number:
+        server.kill()
+        raise RuntimeError("Xvfb did not start")
+    return server, f":{number}"
+
+
+def reading(pid: int) -> dict:
+    cpu_ns = int(Path(f"/proc/{pid}/schedstat").read_text().split()[0])
+    status = {}
+    for line in Path(f"/proc/{pid}/status").read_text().splitlines():
+        key, _, value = line.partition(":")
+        status[key] = value.strip()
+    return {
+        "cpu_s": cpu_ns / 1e9,
+        "voluntary": int(status["voluntary_ctxt_switches"]),
+        "involuntary": int(status["nonvoluntary_ctxt_switches"]),
+        "hwm_kib": int(status["VmHWM"].split()[0]),
+    }
+
+
+def stop(process: subprocess.Popen) -> None:
+    if process.poll() is None:
+        process.send_signal(signal.SIGTERM)
+        try:
+            process.wait(timeout=10)
+        except subprocess.TimeoutExpired:
+            process.kill()
+            process.wait()
+
+
+def measure(span: float, warmup: float) -> dict:
+    saver = BUILD / "quillomir"
+    floor = BUILD / "bench" / "bench_x11_floor"
+    for program in (saver, floor):
+        if not program.exists():
+            raise RuntimeError(f"{program} is missing; build the native preset")
+    config_home = tempfile.mkdtemp(prefix="quillomir-bench-")  # default settings
+    servers, clients = [], {}
+    try:
+        for name, kind, width, height in RUNS:
+            server, display = start_xvfb(width, height)
+            servers.append(server)
+            env = {"PATH": "/usr/bin:/bin", "DISPLAY": display, "XDG_CONFIG_HOME": config_home,
+                   "HOME": config_home}
+            clients[name] = (subprocess.Popen([str(saver if kind == "saver" else floor)],
+                                              env=env), server)
+        log(f"{len(clients)} programs started; warming up for {warmup:.0f} s")
+        time.sleep(warmup)
+        for name, (client, _) in clients.items():
+            if client.poll() is not None:
+                raise RuntimeError(f"{name} exited early with status {client.returncode}")
+        t0 = {name: (reading(c.pid), reading(s.pid)) for name, (c, s) in clients.items()}
+        start = time.monotonic()
+        log(f"measuring for {span:.0f} s")
+        time.sleep(span)
+        t1 = {name: (reading(c.pid), reading(s.pid)) for name, (c, s) in clients.items()}
+        elapsed = time.monotonic() - start
+    finally:
+        for client, _ in clients.values():
+            stop(client)
+        for server in servers:
+            stop(server)
+        subprocess.run(["rm", "-rf", config_home])
+
+    results = {}
+    for name, _, width, height in RUNS:
+        (c0, s0), (c1, s1) = t0[name], t1[name]
+        results[name] = {
+            "screen": f"{width}x{height}",
+            "cpu_s_per_min": (c1["cpu_s"] - c0["cpu_s"]) * 60 / elapsed,
+            "wakeups_per_s": (c1["voluntary"] - c0["voluntary"]) / elapsed,
+            "involuntary_per_s": (c1["involuntary"] - c0["involuntary"]) / elapsed,
+            "peak_rss_mib": c1["hwm_kib"] / 1024,
+            "xvfb_cpu_s_per_min": (s1["cpu_s"] - s0["cpu_s"]) * 60 / elapsed,
+        }
+    return {"span_s": elapsed, "results": results}
+
+
+def judge(data: dict) -> list[dict]:
+    r = data["results"]
+    main, small, large = r["saver-1920x1080"], r["saver-1024x768"], r["saver-3840x2160"]
+    floor = r["floor-1920x1080"]
+    cpu_growth_ok = large["cpu_s_per_min"] <= small["cpu_s_per_min"] * GROWTH_FACTOR + GROWTH_SLACK
+    rss_growth = large["peak_rss_mib"] - small["peak_rss_mib"]
+    return [
+        {"figure": "client CPU at 1920x1080", "value": f"{main['cpu_s_per_min']:.4f} CPU-s/min",
+         "target": f"<= {CPU_LIMIT}", "floor": f"{floor['cpu_s_per_min']:.4f}",
+         "met": main["cpu_s_per_min"] <= CPU_LIMIT},
+        {"figure": "wake-ups at 1920x1080", "value": f"{main['wakeups_per_s']:.2f} /s",
+         "target": f"<= {WAKEUP_LIMIT}", "floor": f"{floor['wakeups_per_s']:.2f}",
+         "met": main["wakeups_per_s"] <= WAKEUP_LIMIT},
+        {"figure": "peak RSS at 1920x1080", "value": f"{main['peak_rss_mib']:.2f} MiB",
+         "target": f"<= {RSS_LIMIT_MIB}", "floor": f"{floor['peak_rss_mib']:.2f}",
+         "met": main["peak_rss_mib"] <= RSS_LIMIT_MIB},
+        {"figure": "CPU growth 1024x768 -> 3840x2160",
+         "value": f"{small['cpu_s_per_min']:.4f} -> {large['cpu_s_per_min']:.4f} CPU-s/min",
+         "target": f"<= x{GROWTH_FACTOR} + {GROWTH_SLACK}", "floor": "-", "met": cpu_growth_ok},
+        {"figure": "RSS growth 1024x768 -> 3840x2160", "value": f"{rss_growth:+.2f} MiB",
+         "target": f"<= {RSS_GROWTH_MIB}", "floor": "-", "met": rss_growth <= RSS_GROWTH_MIB},
+    ]
+
+
+def report(data: dict, verdicts: list[dict]) -> str:
+    lines = ["# Linux saver cost on Xvfb", "",
+             f"Measured over {data['span_s']:.1f} s, every program on its own Xvfb, all at once.",
+             "", "| figure | measured | target | floor program | met |",
+             "|---|---|---|---|---|"]
+    for v in verdicts:
+        lines.append(f"| {v['figure']} | {v['value']} | {v['target']} | {v['floor']} | "
+                     f"{'yes' if v['met'] else 'NO'} |")
+    lines += ["", "| run | client CPU-s/min | wake-ups/s | involuntary/s | peak RSS MiB | "
+              "Xvfb CPU-s/min |", "|---|---|---|---|---|---|"]
+    for name, r in data["results"].items():
+        lines.append(f"| {name} | {r['cpu_s_per_min']:.4f} | {r['wakeups_per_s']:.2f} | "
+                     f"{r['involuntary_per_s']:.2f} | {r['peak_rss_mib']:.2f} | "
+                     f"{r['xvfb_cpu_s_per_min']:.4f} |")
+    return "\n".join(lines) + "\n"
+
+
+def main() -> int:
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--span", type=float, default=60.0, help="seconds measured")
+    parser.add_argument("--warmup", type=float, default=3.0, help="seconds before t0")
+    args = parser.parse_args()
+    data = measure(args.span, args.warmup)
+    verdicts = judge(data)
+    text = report(data, verdicts)
+    out = ROOT / "build" / "bench"
+    out.mkdir(parents=True, exist_ok=True)
+    (out / "linux-report.md").write_text(text)
+    (out / "linux-report.json").write_text(json.dumps({**data, "verdicts": verdicts}, indent=2))
+    print(text)
+    log(f"written to {out / 'linux-report.md'}")
+    return 0 if all(v["met"] for v in verdicts) else 1
+
+
+if __name__ == "__main__":
+    sys.exit(main())

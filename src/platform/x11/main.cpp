@@ -1,0 +1,126 @@
+// quillomir: the saver for X11 screen savers and lockers. The options pick the
+// window; --config hands over to the settings dialog, a separate program, so
+// that no toolkit is loaded into the saver. The build defines
+// QUILLOMIR_VERSION_STRING and QUILLOMIR_SETTINGS_DIR (where the dialog is installed).
+#include <X11/Xlib.h>
+#include <limits.h>
+#include <signal.h>
+#include <sys/signalfd.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "linux/conf_file_store.h"
+#include "linux/override_store.h"
+#include "linux/proc_sources.h"
+#include "linux/saver_options.h"
+#include "x_handles.h"
+#include "x_saver.h"
+
+namespace {
+
+using namespace quillomir;
+
+constexpr const char* kSettingsProgram = "quillomir-settings";
+
+std::string OwnDirectory() {
+    char path[PATH_MAX];
+    const ssize_t length = readlink("/proc/self/exe", path, sizeof path - 1);
+    if (length <= 0) {
+        return {};
+    }
+    std::string text(path, static_cast<std::size_t>(length));
+    return text.substr(0, text.rfind('/'));
+}
+
+// Replaces this process with the settings dialog; returns only on failure.
+int RunSettings() {
+    std::vector<std::string> places;
+    if (const std::string own = OwnDirectory(); !own.empty()) {
+        places.push_back(own + "/" + kSettingsProgram);
+    }
+    places.push_back(std::string(QUILLOMIR_SETTINGS_DIR) + "/" + kSettingsProgram);
+    for (const std::string& place : places) {
+        if (access(place.c_str(), X_OK) == 0) {
+            execl(place.c_str(), kSettingsProgram, static_cast<char*>(nullptr));
+            std::fprintf(stderr, "quillomir: could not start %s\n", place.c_str());
+            return 1;
+        }
+    }
+    std::fprintf(stderr, "quillomir: the settings dialog (%s) is not installed; looked for\n",
+                 kSettingsProgram);
+    for (const std::string& place : places) {
+        std::fprintf(stderr, "  %s\n", place.c_str());
+    }
+    std::fprintf(stderr, "The settings can also be edited in %s\n",
+                 linux_host::ConfigFileStore().FileOf(kSettingsApplication).c_str());
+    return 1;
+}
+
+// SIGTERM and SIGINT as a descriptor that the loop polls; they no longer kill.
+int SignalDescriptor() {
+    sigset_t signals;
+    sigemptyset(&signals);
+    sigaddset(&signals, SIGTERM);
+    sigaddset(&signals, SIGINT);
+    if (sigprocmask(SIG_BLOCK, &signals, nullptr) != 0) {
+        return -1;
+    }
+    return signalfd(-1, &signals, SFD_CLOEXEC | SFD_NONBLOCK);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const std::string program = argc > 0 ? argv[0] : "quillomir";
+    std::vector<std::string_view> args(argv + std::min(argc, 1), argv + argc);
+    const linux_host::ParsedOptions parsed =
+        linux_host::ParseSaverOptions(args, std::getenv("XSCREENSAVER_WINDOW"));
+    if (!parsed.options) {
+        std::fprintf(stderr, "quillomir: %s\nTry 'quillomir --help' for the options.\n",
+                     parsed.error.c_str());
+        return 2;
+    }
+    const linux_host::SaverOptions& options = *parsed.options;
+    switch (options.action) {
+        case linux_host::SaverAction::Help:
+            std::fputs(linux_host::SaverUsage("quillomir").c_str(), stdout);
+            return 0;
+        case linux_host::SaverAction::Version:
+            std::printf("quillomir %s\n", QUILLOMIR_VERSION_STRING);
+            return 0;
+        case linux_host::SaverAction::Config:
+            return RunSettings();
+        case linux_host::SaverAction::Run:
+            break;
+    }
+
+    const int signalFd = SignalDescriptor();
+    x11::DisplayHandle display(XOpenDisplay(options.display ? options.display->c_str() : nullptr));
+    if (display.get() == nullptr) {
+        std::fprintf(stderr, "quillomir: cannot open the X display \"%s\"\n",
+                     options.display ? options.display->c_str() : XDisplayName(nullptr));
+        return 1;
+    }
+    linux_host::ConfigFileStore stored;
+    linux_host::OverrideStore settings(stored,
+                                       {options.method, options.displayValue, options.color});
+    linux_host::ProcStatCounters counters;
+    linux_host::ProcMeminfoSource memory;
+    int status = 1;
+    {
+        x11::XSaver saver(display.get(), options, settings, counters, memory);
+        if (!saver.ready()) {
+            std::fprintf(stderr, "quillomir: %s\n", saver.error().c_str());
+        } else {
+            status = saver.Run(signalFd);
+        }
+    }
+    if (signalFd >= 0) {
+        close(signalFd);
+    }
+    return status;
+}

@@ -1,0 +1,131 @@
+#include "screen_metrics.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace quillomir::x11 {
+
+namespace {
+
+constexpr double kFallbackDpi = 96.0;
+// Outside this range the figure is a broken setting, not a screen.
+constexpr double kMinDpi = 24.0;
+constexpr double kMaxDpi = 1200.0;
+
+std::string_view Trim(std::string_view s) {
+    const auto first = s.find_first_not_of(" \t\r");
+    if (first == std::string_view::npos) {
+        return {};
+    }
+    return s.substr(first, s.find_last_not_of(" \t\r") - first + 1);
+}
+
+// A plain positive decimal such as "96" or "144.5".
+std::optional<double> ParseDecimal(std::string_view text) {
+    double value = 0;
+    double scale = 0;  // 0 before the point, then 0.1, 0.01, ...
+    bool digits = false;
+    for (const char c : text) {
+        if (c == '.' && scale == 0) {
+            scale = 0.1;
+        } else if (c >= '0' && c <= '9') {
+            digits = true;
+            if (scale == 0) {
+                value = value * 10 + (c - '0');
+            } else {
+                value += (c - '0') * scale;
+                scale /= 10;
+            }
+            if (value > kMaxDpi) {
+                return std::nullopt;
+            }
+        } else {
+            return std::nullopt;
+        }
+    }
+    if (!digits) {
+        return std::nullopt;
+    }
+    return value;
+}
+
+}  // namespace
+
+std::optional<double> ParseXftDpi(std::string_view resources) {
+    while (!resources.empty()) {
+        const auto newline = resources.find('\n');
+        const std::string_view line = resources.substr(0, newline);
+        resources.remove_prefix(newline == std::string_view::npos ? resources.size() : newline + 1);
+        const auto colon = line.find(':');
+        if (colon == std::string_view::npos || Trim(line.substr(0, colon)) != "Xft.dpi") {
+            continue;
+        }
+        const auto dpi = ParseDecimal(Trim(line.substr(colon + 1)));
+        if (dpi && *dpi >= kMinDpi && *dpi <= kMaxDpi) {
+            return dpi;
+        }
+        return std::nullopt;
+    }
+    return std::nullopt;
+}
+
+double DpiFromScreenSize(int pixels, int millimetres) {
+    if (pixels <= 0 || millimetres <= 0) {
+        return kFallbackDpi;
+    }
+    const double dpi = pixels * 25.4 / millimetres;
+    return dpi >= kMinDpi && dpi <= kMaxDpi ? dpi : kFallbackDpi;
+}
+
+unsigned long PixelOf(ColorValue color, const ChannelMasks& masks) {
+    const auto channel = [](unsigned value8, unsigned long mask) -> unsigned long {
+        if (mask == 0) {
+            return 0;
+        }
+        int shift = 0;
+        while (((mask >> shift) & 1) == 0) {
+            ++shift;
+        }
+        const unsigned long max = mask >> shift;  // 255 for 8 bits, 31 for 5
+        // Round to the nearest level, so that 255 always gives the full mask.
+        const unsigned long level = (value8 * max + 127) / 255;
+        return (level << shift) & mask;
+    };
+    const auto bits = static_cast<std::uint32_t>(color);
+    return channel(bits & 0xFF, masks.red) | channel((bits >> 8) & 0xFF, masks.green) |
+           channel((bits >> 16) & 0xFF, masks.blue);
+}
+
+PixelRect PrimaryMonitor(const std::vector<Monitor>& monitors, const PixelRect& screen) {
+    const auto usable = [](const Monitor& m) { return m.rect.width > 0 && m.rect.height > 0; };
+    for (const Monitor& m : monitors) {
+        if (m.primary && usable(m)) {
+            return m.rect;
+        }
+    }
+    for (const Monitor& m : monitors) {
+        if (m.rect.x == 0 && m.rect.y == 0 && usable(m)) {
+            return m.rect;
+        }
+    }
+    for (const Monitor& m : monitors) {
+        if (usable(m)) {
+            return m.rect;
+        }
+    }
+    return screen;
+}
+
+PixelRect CoveringRect(const std::vector<Monitor>& monitors, const PixelRect& screen) {
+    int left = screen.x, top = screen.y;
+    int right = screen.x + screen.width, bottom = screen.y + screen.height;
+    for (const Monitor& m : monitors) {
+        left = std::min(left, m.rect.x);
+        top = std::min(top, m.rect.y);
+        right = std::max(right, m.rect.x + m.rect.width);
+        bottom = std::max(bottom, m.rect.y + m.rect.height);
+    }
+    return {left, top, right - left, bottom - top};
+}
+
+}  // namespace quillomir::x11

@@ -1,0 +1,117 @@
+#!/usr/bin/env python3
+"""`make install` for Linux, staged under a scratch DESTDIR: every file lands
+where xscreensaver and the desktop look for it, the option file is well formed
+and built like the ones xscreensaver ships, every argument it can pass is one
+that the saver accepts, and the man page formats without warnings.
+
+usage: check_install.py BUILD_DIR VERSION"""
+
+from __future__ import annotations
+
+import glob
+import os
+import shutil
+import subprocess
+import sys
+import tempfile
+import xml.etree.ElementTree as ET
+from pathlib import Path
+
+failures: list[str] = []
+
+
+def check(condition: bool, message: str) -> None:
+    if not condition:
+        failures.append(message)
+
+
+def shipped_vocabulary() -> tuple[set[str], dict[str, set[str]]]:
+    """The elements, and each element's attributes, used by the option files
+    installed with xscreensaver."""
+    elements: set[str] = set()
+    attributes: dict[str, set[str]] = {}
+    for path in glob.glob("/usr/share/xscreensaver/config/*.xml"):
+        try:
+            root = ET.parse(path).getroot()
+        except ET.ParseError:
+            continue
+        for node in root.iter():
+            elements.add(node.tag)
+            attributes.setdefault(node.tag, set()).update(node.attrib)
+    return elements, attributes
+
+
+def check_option_file(xml: Path, saver: Path) -> None:
+    lint = subprocess.run(["xmllint", "--noout", str(xml)], capture_output=True, text=True)
+    check(lint.returncode == 0, f"xmllint: {lint.stderr.strip()}")
+    root = ET.parse(xml).getroot()
+    check(root.tag == "screensaver", "the root element is not <screensaver>")
+    check(root.get("name") == "quillomir", "screensaver name is not quillomir")
+    check(bool(root.get("_label")), "screensaver has no _label")
+    commands = root.findall("command")
+    check([c.get("arg") for c in commands] == ["--root"], "the command is not --root")
+    check(root.find("_description") is not None, "no _description")
+
+    elements, attributes = shipped_vocabulary()
+    if elements:
+        for node in root.iter():
+            check(node.tag in elements, f"<{node.tag}> is not used by xscreensaver's own files")
+            unknown = set(node.attrib) - attributes.get(node.tag, set())
+            check(not unknown, f"<{node.tag}> has attributes xscreensaver does not use: {unknown}")
+
+    ids = [node.get("id") for node in root.iter() if node.get("id")]
+    check(len(ids) == len(set(ids)), "ids are not unique")
+    for select in root.findall(".//select"):
+        options = select.findall("option")
+        check(len(options) >= 2, f"select {select.get('id')} offers no choice")
+        check(options[0].get("arg-set") is None,
+              f"select {select.get('id')}: the first choice should pass nothing")
+        for option in options:
+            check(bool(option.get("_label")), f"option {option.get('id')} has no _label")
+            arg = option.get("arg-set")
+            if arg:
+                # The saver must accept every argument that the settings window can pass.
+                run = subprocess.run([str(saver), *arg.split(), "--version"],
+                                     capture_output=True, text=True)
+                check(run.returncode == 0, f"the saver refuses {arg!r}: {run.stderr.strip()}")
+
+
+def main() -> int:
+    build_dir, version = sys.argv[1], sys.argv[2]
+    stage = Path(tempfile.mkdtemp(prefix="quillomir-install-"))
+    try:
+        run = subprocess.run(["cmake", "--install", build_dir, "--prefix", "/usr"],
+                             env={**os.environ, "DESTDIR": str(stage)},
+                             capture_output=True, text=True)
+        check(run.returncode == 0, f"cmake --install failed: {run.stderr.strip()}")
+        usr = stage / "usr"
+        saver = usr / "libexec" / "xscreensaver" / "quillomir"
+        check(saver.is_file() and os.access(saver, os.X_OK),
+              "the saver is not in /usr/libexec/xscreensaver")
+        link = usr / "bin" / "quillomir"
+        check(link.is_symlink() and link.resolve() == saver.resolve(),
+              "/usr/bin/quillomir does not lead to the saver")
+        xml = usr / "share" / "xscreensaver" / "config" / "quillomir.xml"
+        check(xml.is_file(), "quillomir.xml is not in /usr/share/xscreensaver/config")
+        man = usr / "share" / "man" / "man6" / "quillomir.6"
+        check(man.is_file(), "the man page is not in /usr/share/man/man6")
+        if saver.is_file() and xml.is_file():
+            check_option_file(xml, saver)
+        if man.is_file():
+            text = man.read_text()
+            check(f"Quillomir {version}" in text, "the man page does not carry the version")
+            groff = subprocess.run(["groff", "-man", "-ww", "-z", str(man)],
+                                   capture_output=True, text=True)
+            check(groff.returncode == 0 and not groff.stderr.strip(),
+                  f"groff: {groff.stderr.strip()}")
+            for section in ("SYNOPSIS", "OPTIONS", "FILES", "EXIT STATUS"):
+                check(f".SH {section}" in text, f"the man page has no {section}")
+    finally:
+        shutil.rmtree(stage, ignore_errors=True)
+    for failure in failures:
+        print("FAIL:", failure)
+    return 1 if failures else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

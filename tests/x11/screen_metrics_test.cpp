@@ -1,0 +1,115 @@
+#include "screen_metrics.h"
+
+#include <gtest/gtest.h>
+
+#include "settings/settings_keys.h"
+#include "timer_schedule.h"
+
+namespace quillomir::x11 {
+namespace {
+
+TEST(ScreenDpi, XftDpiFromTheResourceString) {
+    EXPECT_EQ(ParseXftDpi("Xft.antialias:\t1\nXft.dpi:\t144\nXft.hinting:\t1\n"), 144.0);
+    EXPECT_EQ(ParseXftDpi("Xft.dpi: 96.5"), 96.5);
+    EXPECT_EQ(ParseXftDpi("  Xft.dpi  :  120  \r\n"), 120.0);
+    EXPECT_EQ(ParseXftDpi(""), std::nullopt);
+    EXPECT_EQ(ParseXftDpi("Xft.dpix: 144\n*dpi: 144\n"), std::nullopt) << "other resources";
+    EXPECT_EQ(ParseXftDpi("Xft.dpi:\n"), std::nullopt);
+    EXPECT_EQ(ParseXftDpi("Xft.dpi: 0\n"), std::nullopt);
+    EXPECT_EQ(ParseXftDpi("Xft.dpi: -96\n"), std::nullopt);
+    EXPECT_EQ(ParseXftDpi("Xft.dpi: 96dpi\n"), std::nullopt);
+    EXPECT_EQ(ParseXftDpi("Xft.dpi: 1.2.3\n"), std::nullopt);
+    EXPECT_EQ(ParseXftDpi("Xft.dpi: 99999999999999999999\n"), std::nullopt);
+}
+
+TEST(ScreenDpi, FromTheScreenSizeWithASaneFallback) {
+    EXPECT_NEAR(DpiFromScreenSize(1920, 508), 96.0, 1e-9);  // 20 inches
+    EXPECT_NEAR(DpiFromScreenSize(3840, 508), 192.0, 1e-9);
+    EXPECT_EQ(DpiFromScreenSize(1920, 0), 96.0) << "size unknown";
+    EXPECT_EQ(DpiFromScreenSize(1920, 1), 96.0) << "absurd size";
+    EXPECT_EQ(DpiFromScreenSize(0, 300), 96.0);
+}
+
+TEST(PixelFormat, ChannelsGoToTheVisualsMasks) {
+    const ChannelMasks rgb888{0xFF0000, 0x00FF00, 0x0000FF};
+    EXPECT_EQ(PixelOf(kRedValue, rgb888), 0xFF0000u);
+    EXPECT_EQ(PixelOf(kGreenValue, rgb888), 0x00FF00u);
+    EXPECT_EQ(PixelOf(kBlueValue, rgb888), 0x0000FFu);
+    EXPECT_EQ(PixelOf(kPurpleValue, rgb888), 0xFF00FFu);
+    EXPECT_EQ(PixelOf(0x00336699, rgb888), 0x996633u) << "0x00BBGGRR reversed into RGB";
+
+    const ChannelMasks bgr888{0x0000FF, 0x00FF00, 0xFF0000};
+    EXPECT_EQ(PixelOf(0x00336699, bgr888), 0x336699u);
+
+    const ChannelMasks rgb565{0xF800, 0x07E0, 0x001F};
+    EXPECT_EQ(PixelOf(kWhiteValue, rgb565), 0xFFFFu);
+    EXPECT_EQ(PixelOf(kBlueValue, rgb565), 0x001Fu);
+    EXPECT_EQ(PixelOf(kGreenValue, rgb565), 0x07E0u);
+    EXPECT_EQ(PixelOf(0x00000080, rgb565), 16u << 11) << "128 of 255 is 16 of 31";
+
+    const ChannelMasks rgb101010{0x3FF00000, 0x000FFC00, 0x000003FF};
+    EXPECT_EQ(PixelOf(kWhiteValue, rgb101010), 0x3FFFFFFFu);
+    // The unused top byte of a colour value must not leak into the pixel.
+    EXPECT_EQ(PixelOf(static_cast<ColorValue>(0x7F0000FF), rgb888), 0xFF0000u);
+    EXPECT_EQ(PixelOf(kWhiteValue, ChannelMasks{}), 0u);
+}
+
+TEST(Monitors, TheCrawletLivesOnThePrimaryAndBlackCoversAll) {
+    const PixelRect screen{0, 0, 3840, 1080};
+    const std::vector<Monitor> pair{{{1920, 0, 1920, 1080}, false}, {{0, 0, 1920, 1080}, true}};
+    EXPECT_EQ(PrimaryMonitor(pair, screen), (PixelRect{0, 0, 1920, 1080}));
+
+    const std::vector<Monitor> noPrimary{{{1920, 0, 1280, 1024}, false},
+                                         {{0, 0, 1920, 1080}, false}};
+    EXPECT_EQ(PrimaryMonitor(noPrimary, screen), (PixelRect{0, 0, 1920, 1080})) << "at origin";
+    EXPECT_EQ(PrimaryMonitor({{{5, 5, 0, 0}, true}, {{100, 0, 640, 480}, false}}, screen),
+              (PixelRect{100, 0, 640, 480}))
+        << "an empty primary is skipped";
+    EXPECT_EQ(PrimaryMonitor({}, screen), screen);
+
+    // A monitor left of and below the origin widens the cover.
+    const std::vector<Monitor> offset{{{0, 0, 1920, 1080}, true},
+                                      {{-1280, 200, 1280, 1024}, false}};
+    EXPECT_EQ(CoveringRect(offset, {0, 0, 1920, 1224}), (PixelRect{-1280, 0, 3200, 1224}));
+    EXPECT_EQ(CoveringRect({}, screen), screen);
+}
+
+TEST(Timers, TheTenSecondTickSharesTheOneSecondWakeUp) {
+    using namespace std::chrono_literals;
+    TimerSchedule timers;
+    const auto t0 = TimerSchedule::Clock::time_point{} + 1000s;
+    EXPECT_EQ(timers.TimeoutMs(t0), std::nullopt) << "nothing runs: wait for events only";
+    timers.Start(SaverTimer::Timer1, 1000, t0);
+    timers.Start(SaverTimer::Timer2, 10000, t0 + 3ms);  // the load's next statement
+    EXPECT_EQ(timers.TimeoutMs(t0 + 3ms), 997);
+    EXPECT_EQ(timers.TimeoutMs(t0 + 999ms + 500us), 1) << "rounded up, never early";
+    EXPECT_TRUE(timers.TakeDue(t0 + 999ms).empty());
+
+    int wakeUps = 0, ones = 0, tens = 0;
+    auto now = t0;
+    while (now < t0 + 60s) {
+        now += std::chrono::milliseconds(*timers.TimeoutMs(now));
+        const auto due = timers.TakeDue(now);
+        ++wakeUps;
+        for (const SaverTimer t : due) {
+            (t == SaverTimer::Timer1 ? ones : tens) += 1;
+        }
+    }
+    EXPECT_EQ(ones, 60);
+    EXPECT_EQ(tens, 6);
+    EXPECT_EQ(wakeUps, 60) << "no separate wake-up for the ten-second timer";
+}
+
+TEST(Timers, ALateWakeRunsEachTimerOnceAndKeepsThePhase) {
+    using namespace std::chrono_literals;
+    TimerSchedule timers;
+    const auto t0 = TimerSchedule::Clock::time_point{} + 1000s;
+    timers.Start(SaverTimer::Timer1, 1000, t0);
+    // Suspended for 5.5 s: one tick, not five, and the next on the old phase.
+    const auto due = timers.TakeDue(t0 + 5500ms);
+    ASSERT_EQ(due.size(), 1u);
+    EXPECT_EQ(timers.TimeoutMs(t0 + 5500ms), 500);
+}
+
+}  // namespace
+}  // namespace quillomir::x11
