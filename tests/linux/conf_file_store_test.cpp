@@ -71,7 +71,8 @@ TEST_F(ConfigFileStoreTest, HandWrittenFilesReadAsTheRegistryWould) {
     EXPECT_EQ(ReadSetting(store, kCrawletColorKey), kGreenValue) << "first line of the section";
     EXPECT_EQ(ReadSetting(store, kDisplayValueKey), 0) << "not a plain decimal: the default";
     EXPECT_EQ(ReadSetting(store, kCrawletMethodKey), 1) << "not a plain decimal: the default";
-    EXPECT_EQ(store.ReadValue("Quillomir", "Setup", "Missing"), std::nullopt);
+    EXPECT_EQ(store.Find("Quillomir", "Setup", "Missing").kind, StoredText::Kind::kAbsent);
+    EXPECT_EQ(store.Find("Quillomir", "Setup", "DisplayValue").text, "+1") << "as stored";
 
     Spill(file, "[Setup]\nDisplayValue=70000\nCrawletMethod=\nCrawletColor\n");
     EXPECT_EQ(ReadSetting(store, kDisplayValueKey), 0) << "beyond 16 bits";
@@ -90,7 +91,7 @@ TEST_F(ConfigFileStoreTest, SavingKeepsEverythingElseInTheFile) {
               "[Later]\nx=y");
     EXPECT_TRUE(store.Remove("Quillomir", "Setup", "DisplayValue"));
     EXPECT_TRUE(store.Remove("Quillomir", "Setup", "DisplayValue")) << "already absent";
-    EXPECT_EQ(store.ReadValue("Quillomir", "Setup", "DisplayValue"), std::nullopt);
+    EXPECT_EQ(store.Find("Quillomir", "Setup", "DisplayValue").kind, StoredText::Kind::kAbsent);
     EXPECT_EQ(ReadSetting(store, kCrawletColorKey), kRedValue);
 }
 
@@ -157,7 +158,10 @@ TEST_F(ConfigFileStoreTest, AFolderThatCannotBeMadeRefusesTheSave) {
 
 TEST_F(ConfigFileStoreTest, UnusableFilesAreNeitherReadNorOverwritten) {
     // A folder in the file's place, and a file too large to be settings.
+    EXPECT_EQ(store.Find("Quillomir", "Setup", "CrawletColor").kind, StoredText::Kind::kAbsent)
+        << "no file yet";
     fs::create_directories(file);
+    EXPECT_EQ(store.Find("Quillomir", "Setup", "CrawletColor").kind, StoredText::Kind::kOther);
     EXPECT_EQ(ReadSetting(store, kCrawletColorKey), kBlueValue);
     EXPECT_FALSE(SaveSetting(store, kCrawletColorKey, kGreenValue));
     EXPECT_TRUE(fs::is_directory(file));
@@ -166,6 +170,8 @@ TEST_F(ConfigFileStoreTest, UnusableFilesAreNeitherReadNorOverwritten) {
     const std::string huge =
         "[Setup]\nCrawletColor=255\n" + std::string(ConfigFileStore::kMaxFileSize, '#') + "\n";
     Spill(file, huge);
+    EXPECT_EQ(store.Find("Quillomir", "Setup", "CrawletColor").kind, StoredText::Kind::kOther);
+    EXPECT_FALSE(store.Remove("Quillomir", "Setup", "CrawletColor"));
     EXPECT_EQ(ReadSetting(store, kCrawletColorKey), kBlueValue);
     EXPECT_FALSE(SaveSetting(store, kCrawletColorKey, kGreenValue));
     EXPECT_EQ(Slurp(file), huge);
@@ -180,7 +186,9 @@ TEST_F(ConfigFileStoreTest, TextsThatCouldNotBeReadBackAreRefused) {
     EXPECT_FALSE(store.Save("", "Setup", "Key", "1"));
     EXPECT_FALSE(fs::exists(scratch.path() / "quillomir"));
     EXPECT_TRUE(store.Save("Quillomir", "Setup", "Empty", ""));
-    EXPECT_EQ(store.ReadValue("Quillomir", "Setup", "Empty"), "");
+    const StoredText empty = store.Find("Quillomir", "Setup", "Empty");
+    EXPECT_EQ(empty.kind, StoredText::Kind::kText);
+    EXPECT_EQ(empty.text, "");
 }
 
 TEST(ConfigFileStoreRoot, FollowsXdgConfigHomeThenHome) {

@@ -141,23 +141,32 @@ bool ConfigFileStore::Replace(const std::filesystem::path& file, std::string_vie
     return true;
 }
 
-std::optional<std::string> ConfigFileStore::ReadValue(std::string_view application,
-                                                      std::string_view section,
-                                                      std::string_view key) {
+StoredText ConfigFileStore::Find(std::string_view application, std::string_view section,
+                                 std::string_view key) {
     const std::filesystem::path file = FileOf(application);
     if (file.empty()) {
-        return std::nullopt;
+        return {StoredText::Kind::kOther, {}};
     }
     const FileText loaded = Load(file);
-    if (loaded.state != Loaded::Text) {
-        return std::nullopt;
+    switch (loaded.state) {
+        case Loaded::Missing:
+            return {};
+        case Loaded::Unusable:
+            return {StoredText::Kind::kOther, {}};
+        case Loaded::Text:
+            break;
     }
-    return FindIniValue(loaded.text, section, key);
+    auto value = FindIniValue(loaded.text, section, key);
+    if (!value) {
+        return {};
+    }
+    return {StoredText::Kind::kText, std::move(*value)};
 }
 
 std::string ConfigFileStore::Read(std::string_view application, std::string_view section,
                                   std::string_view key, std::string_view fallback) {
-    return ReadValue(application, section, key).value_or(std::string(fallback));
+    StoredText found = Find(application, section, key);
+    return found.kind == StoredText::Kind::kText ? std::move(found.text) : std::string(fallback);
 }
 
 bool ConfigFileStore::Save(std::string_view application, std::string_view section,

@@ -37,11 +37,14 @@ class ConfigFileStore : public SettingsStore {
     bool Save(std::string_view application, std::string_view section, std::string_view key,
               std::string_view text) override;
 
-    // The stored text, or empty when the key has none (or the file is unusable).
-    std::optional<std::string> ReadValue(std::string_view application, std::string_view section,
-                                         std::string_view key);
-    // Removes the key; true when it is absent afterwards.
-    bool Remove(std::string_view application, std::string_view section, std::string_view key);
+    // Absent when the file or the key is missing; "other" when the file cannot
+    // be read as settings (unreadable, too large, not a file), or there is no
+    // configuration folder at all.
+    StoredText Find(std::string_view application, std::string_view section,
+                    std::string_view key) override;
+    // Rewrites the file without the key, as Save does; true when it is absent afterwards.
+    bool Remove(std::string_view application, std::string_view section,
+                std::string_view key) override;
 
   private:
     enum class Loaded { Text, Missing, Unusable };

@@ -33,10 +33,21 @@ class OverrideStore : public SettingsStore {
         return stored_.Read(application, section, key, fallback);
     }
 
-    // A run's choices are not the user's settings: saving them is refused.
+    StoredText Find(std::string_view application, std::string_view section,
+                    std::string_view key) override {
+        if (application == kSettingsApplication && section == kSettingsSection) {
+            if (const auto value = Override(key)) {
+                return {StoredText::Kind::kText, FormatSettingText(*value)};
+            }
+        }
+        return stored_.Find(application, section, key);
+    }
+
+    // A run's choices are not the user's settings: nothing is written through it.
     bool Save(std::string_view, std::string_view, std::string_view, std::string_view) override {
         return false;
     }
+    bool Remove(std::string_view, std::string_view, std::string_view) override { return false; }
 
   private:
     std::optional<std::int32_t> Override(std::string_view key) const {

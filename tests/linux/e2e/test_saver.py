@@ -3,9 +3,13 @@ command line and the settings file."""
 
 from __future__ import annotations
 
+import shutil
 import signal
 import subprocess
 import time
+from pathlib import Path
+
+import pytest
 
 from conftest import (BLACK, BLUE, on_diagonals_through, saver_path, wait_until, xdotool)
 
@@ -175,3 +179,39 @@ class TestCommandLine:
         result = self.run(env={"DISPLAY": ":999"})
         assert result.returncode == 1
         assert "cannot open the X display" in result.stderr
+
+
+class TestSettingsDialogHandOver:
+    def test_config_runs_the_dialog_beside_the_saver(self, tmp_path):
+        saver = tmp_path / "quillomir"
+        shutil.copy(saver_path(), saver)
+        marker = tmp_path / "ran"
+        dialog = tmp_path / "quillomir-settings"
+        dialog.write_text(f"#!/bin/sh\necho \"$0 $#\" > {marker}\n")
+        dialog.chmod(0o755)
+        result = subprocess.run([str(saver), "--config"], capture_output=True, text=True,
+                                timeout=30)
+        assert result.returncode == 0
+        # The one beside the saver, started with no arguments.
+        assert marker.read_text().split() == [str(dialog), "0"]
+
+    def test_config_without_the_dialog_says_so(self, tmp_path):
+        if Path("/usr/local/bin/quillomir-settings").exists():
+            pytest.skip("a dialog is installed in /usr/local/bin")
+        saver = tmp_path / "quillomir"
+        shutil.copy(saver_path(), saver)
+        result = subprocess.run([str(saver), "--config"], capture_output=True, text=True,
+                                timeout=30, env={"XDG_CONFIG_HOME": str(tmp_path / "c")})
+        assert result.returncode == 1
+        assert "quillomir-settings" in result.stderr and "not installed" in result.stderr
+        assert str(tmp_path / "c" / "quillomir" / "quillomir.conf") in result.stderr
+
+
+def test_an_unknown_stored_method_ends_with_the_message_and_status_1(screen, run_saver,
+                                                                     config_home):
+    (config_home / "quillomir").mkdir()
+    (config_home / "quillomir" / "quillomir.conf").write_text("[Setup]\nCrawletMethod=7\n")
+    saver = run_saver()
+    assert wait_for_color(screen, BLUE)
+    assert saver.wait(20) == 1, "the first sample did not end the saver as a failure"
+    assert "Unknown Monitor Method Type." in saver.process.stderr.read().decode()
