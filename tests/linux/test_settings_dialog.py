@@ -200,9 +200,9 @@ class Session:
         self.conf.parent.mkdir(parents=True, exist_ok=True)
         self.conf.write_text(text)
 
-    def launch(self):
+    def launch(self, command=None):
         self.log = open(self.tmp / "quillomir-settings.log", "w")
-        self.app = subprocess.Popen([str(PROGRAM)], env=self.env, stdout=self.log,
+        self.app = subprocess.Popen(command or [str(PROGRAM)], env=self.env, stdout=self.log,
                                     stderr=subprocess.STDOUT)
         self.wait_for(lambda: self.window("Quillomir"), "the settings dialog")
 
@@ -342,6 +342,41 @@ def test_stored_choices_are_shown_and_ok_keeps_them(dialog, stored, shown, saved
     dialog.click("Quillomir", "OK")
     assert dialog.wait_exit() == 0
     assert dialog.saved() == saved
+
+
+def test_a_refused_save_is_reported_and_the_dialog_stays(dialog):
+    # A plain file where the settings folder belongs: no save can succeed
+    # (permissions would not stop root, who may run the tests).
+    blocker = dialog.config_home / "quillomir"
+    blocker.write_text("not a folder\n")
+    dialog.launch()
+    dialog.click("Quillomir", "Green")
+    dialog.click("Quillomir", "OK")
+    alert = dialog.wait_for(
+        lambda: [a for a in dialog.tree() if a["role"] == "alert"], "the message box")
+    texts = " ".join(a["name"] for a in dialog.tree() if a["role"] == "label")
+    assert "could not be saved" in texts, texts
+    assert alert
+    dialog.screenshot("refused")
+    dialog.key("Return")  # the message box's OK
+    dialog.wait_for(lambda: not [a for a in dialog.tree() if a["role"] == "alert"],
+                    "the message box to close")
+    # Nothing looks saved that was not: the dialog is still open, with the choice.
+    assert checked(dialog.window("Quillomir")) == ["CPU Utilization", "Green"]
+    assert blocker.read_text() == "not a folder\n"
+    send_wm_delete(dialog.env["DISPLAY"], dialog.window_id("Quillomir"))
+    assert dialog.wait_exit() == 0
+
+
+def test_the_saver_opens_the_dialog_with_config(dialog):
+    saver = PROGRAM.parent / "quillomir"
+    if not saver.exists():
+        pytest.skip(f"{saver} is not built")
+    dialog.launch([str(saver), "--config"])
+    dialog.click("Quillomir", "Purple")
+    dialog.click("Quillomir", "OK")
+    assert dialog.wait_exit() == 0
+    assert dialog.saved()["CrawletColor"] == "16711935"
 
 
 def test_closing_the_window_saves_nothing(dialog):
