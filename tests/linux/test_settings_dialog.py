@@ -146,7 +146,7 @@ class Session:
         read_end, write_end = os.pipe()
         xvfb = subprocess.Popen(
             ["Xvfb", "-displayfd", str(write_end), "-screen", "0", "1024x768x24",
-             "-nolisten", "tcp", "-ac"],
+             "-nolisten", "tcp", "-ac", "-noreset"],
             pass_fds=[write_end], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
             start_new_session=True)
         os.close(write_end)
@@ -195,6 +195,11 @@ class Session:
                     process.wait()
 
     # --- the program ---------------------------------------------------------------
+
+    def set_dpi(self, dpi):
+        """Xft.dpi, as a desktop sets it; GTK takes its resolution from it."""
+        subprocess.run(["xrdb", "-nocpp", "-merge"], input=f"Xft.dpi: {dpi}\n", env=self.env,
+                       text=True, check=True, timeout=20)
 
     def write_settings(self, text):
         self.conf.parent.mkdir(parents=True, exist_ok=True)
@@ -288,15 +293,20 @@ def checked(window, roles=("radio button", "check box")):
     return sorted(a["name"] for a in window if a["role"] in roles and a["checked"])
 
 
-def test_the_dialog_renders_the_table_at_the_displays_dpi(dialog):
+@pytest.mark.parametrize("dpi", [None, 144])
+def test_the_dialog_renders_the_table_at_the_displays_dpi(dialog, dpi):
+    if dpi:
+        _needs("xrdb")
+        dialog.set_dpi(dpi)
     dialog.launch()
+    # Without Xft.dpi GTK assumes 96: 15 twips a pixel.
+    scale = (dpi or 96) / TWIPS_PER_INCH
     window = dialog.window("Quillomir")
     frame = [a for a in window if a["role"] == "frame"][0]
-    # Xvfb states no Xft.dpi, so GTK's 96 applies: 15 twips a pixel.
-    assert frame["box"][2:] == [round(5088 * 96 / TWIPS_PER_INCH), round(3336 * 96 / TWIPS_PER_INCH)]
+    assert frame["box"][2:] == [round(5088 * scale), round(3336 * scale)]
     for caption, (left, top, width, height) in CONFIG_CONTROLS.items():
         box = dialog.control("Quillomir", caption)["box"]
-        expected = [round(v * 96 / TWIPS_PER_INCH) for v in (left, top, width, height)]
+        expected = [round(v * scale) for v in (left, top, width, height)]
         assert box[:3] == expected[:3], caption
         # GTK gives a button or an option its theme's minimum height when the
         # table's is smaller; it never shrinks one.
