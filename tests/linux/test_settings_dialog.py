@@ -471,5 +471,17 @@ def test_the_link_opens_in_the_users_default_browser(dialog):
     assert opened.read_text().strip() == link["name"]
 
 
+def test_the_desktop_entry_opens_the_settings_through_the_saver():
+    _needs("desktop-file-validate")
+    entry = ROOT / "src/platform/gtk/quillomir-settings.desktop"
+    result = subprocess.run(["desktop-file-validate", str(entry)], capture_output=True, text=True)
+    assert result.returncode == 0 and not result.stdout.strip(), result.stdout + result.stderr
+    parser = configparser.ConfigParser(interpolation=None)
+    parser.optionxform = str
+    parser.read(entry)
+    assert parser["Desktop Entry"]["Name"] == "Quillomir Settings"
+    assert parser["Desktop Entry"]["Exec"] == "quillomir --config"
+
+
 if __name__ == "__main__":
     sys.exit(pytest.main([__file__, "-v"]))
