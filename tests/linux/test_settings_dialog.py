@@ -471,6 +471,21 @@ def test_the_link_opens_in_the_users_default_browser(dialog):
     assert opened.read_text().strip() == link["name"]
 
 
+def test_the_command_line_says_what_is_wrong(dialog):
+    def run(*args, env=None):
+        return subprocess.run([str(PROGRAM), *args], env=env or dialog.env, capture_output=True,
+                              text=True, timeout=30)
+
+    version = run("--version")
+    assert version.returncode == 0 and version.stdout.startswith("quillomir-settings 1.0.")
+    assert run("--help").returncode == 0
+    bad = run("--bogus")
+    assert bad.returncode == 2 and "unknown option '--bogus'" in bad.stderr
+    no_display = run(env={k: v for k, v in dialog.env.items() if k != "DISPLAY"})
+    assert no_display.returncode == 1 and "cannot open the display" in no_display.stderr
+    assert not dialog.conf.exists()
+
+
 def test_the_desktop_entry_opens_the_settings_through_the_saver():
     _needs("desktop-file-validate")
     entry = ROOT / "src/platform/gtk/quillomir-settings.desktop"
