@@ -161,10 +161,16 @@ GtkWidget* LayoutWindow::CreateWidget(const ControlEntry& entry, Control& contro
             widget = gtk_frame_new(caption.c_str());
             break;
         case ControlKind::OptionButton: {
-            const std::vector<const ControlEntry*> group = OptionGroup(layout_, entry);
-            const Control* first = Find(group.front()->name);
-            GtkRadioButton* member =
-                first && first->widget ? GTK_RADIO_BUTTON(first->widget) : nullptr;
+            // Joins whichever option of the frame exists already, whatever
+            // order the table lists them in.
+            GtkRadioButton* member = nullptr;
+            for (const ControlEntry* other : OptionGroup(layout_, entry)) {
+                const Control* made = Find(other->name);
+                if (made && made->widget) {
+                    member = GTK_RADIO_BUTTON(made->widget);
+                    break;
+                }
+            }
             widget = gtk_radio_button_new_with_label_from_widget(member, caption.c_str());
             g_signal_connect(widget, "toggled", G_CALLBACK(OnToggled), this);
             break;
