@@ -1,7 +1,7 @@
 # Quillomir: the commands. `make test` and `make run` install what is missing.
 .PHONY: all deps build build-native build-win32 build-win64 test test-native test-win32 test-win64 \
         test-e2e run clean test-sanitize test-fuzz-corpus fuzz dist test-dist \
-        test-linux-e2e run-linux install bench bench-linux
+        test-linux-e2e test-linux-dialog run-linux install bench bench-linux
 
 JOBS ?= 2
 export WINEDEBUG := -all
@@ -35,6 +35,7 @@ test: build
 	$(MAKE) --no-print-directory test-win64 || status=1; \
 	$(MAKE) --no-print-directory test-e2e || status=1; \
 	$(MAKE) --no-print-directory test-linux-e2e || status=1; \
+	$(MAKE) --no-print-directory test-linux-dialog || status=1; \
 	$(MAKE) --no-print-directory test-sanitize || status=1; \
 	$(MAKE) --no-print-directory test-fuzz-corpus || status=1; \
 	$(MAKE) --no-print-directory test-dist || status=1; \
@@ -59,6 +60,13 @@ test-e2e:
 PYTEST ?= /usr/bin/python3 -m pytest
 test-linux-e2e:
 	QUILLOMIR_BIN=$(CURDIR)/build/native/quillomir $(PYTEST) -q tests/linux/e2e
+
+# The GTK settings dialog on Xvfb: OK writes the settings file, the About box and
+# its link. The system's python3 has the GObject bindings that read the dialog.
+SYSTEM_PYTHON ?= /usr/bin/python3
+test-linux-dialog: build-native
+	PYTHONDONTWRITEBYTECODE=1 $(SYSTEM_PYTHON) -m pytest -p no:cacheprovider -q \
+		tests/linux/test_settings_dialog.py
 
 # The native unit tests again, under AddressSanitizer and UndefinedBehaviorSanitizer.
 test-sanitize:
