@@ -25,8 +25,12 @@ import time
 from pathlib import Path
 
 ROOT = Path(__file__).resolve().parent.parent
-WINE = "/usr/lib/wine/wine64"
-WINESERVER = "/usr/lib/wine/wineserver"
+sys.dont_write_bytecode = True  # keep the source tree clean
+sys.path.insert(0, str(ROOT / "tools"))
+
+import xwine  # noqa: E402
+from xwine import WINE, WINESERVER  # noqa: E402
+
 CLK_TCK = os.sysconf("SC_CLK_TCK")
 
 SCREENS = [(1024, 768), (3840, 2160)]
@@ -169,14 +173,8 @@ class Bench:
         if base.exists():
             shutil.rmtree(base)
         log("creating a Wine prefix (one wineboot, then copies)")
-        env = dict(os.environ, WINEPREFIX=str(base), WINEDEBUG="-all")
-        env.pop("DISPLAY", None)
         self.prefixes.append(base)
-        subprocess.run([str(ROOT / "tools" / "wine-run"), "--version"], env=env, check=True,
-                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=300)
-        subprocess.run([WINESERVER, "-w"], env=env, timeout=120)
-        if not (base / "system.reg").exists():
-            raise RuntimeError(f"wineboot did not create {base}")
+        xwine.make_prefix(base)
         result = {}
         for name in names:
             prefix = self.out / f"prefix-{name}"
@@ -188,24 +186,10 @@ class Bench:
         return result
 
     def start_xvfb(self, width, height):
-        n = 70
-        while n < 200:
-            if not Path(f"/tmp/.X{n}-lock").exists() and not Path(f"/tmp/.X11-unix/X{n}").exists():
-                proc = subprocess.Popen(
-                    ["Xvfb", f":{n}", "-nolisten", "tcp", "-screen", "0", f"{width}x{height}x24"],
-                    stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-                for _ in range(100):
-                    if proc.poll() is not None or Path(f"/tmp/.X11-unix/X{n}").exists():
-                        break
-                    time.sleep(0.1)
-                if proc.poll() is None and Path(f"/tmp/.X11-unix/X{n}").exists():
-                    self.xservers.append(proc)
-                    return f":{n}", proc
-                if proc.poll() is None:
-                    proc.kill()
-                    proc.wait()
-            n += 1
-        raise RuntimeError("no free X display number")
+        server = xwine.Xvfb(width, height, first_display=70)
+        self.xservers.append(server)
+        server.start()
+        return server.display, server.proc
 
     def launch(self, name, screen, prefix):
         relative, arguments, comm = PROGRAMS[name]
@@ -295,14 +279,8 @@ class Bench:
                         os.kill(pid, signal.SIGKILL)
                     except OSError:
                         pass
-        for proc in self.xservers:
-            if proc.poll() is None:
-                proc.terminate()
-                try:
-                    proc.wait(timeout=10)
-                except subprocess.TimeoutExpired:
-                    proc.kill()
-                    proc.wait()
+        for server in self.xservers:
+            server.stop()
 
 
 # --- the core benchmarks ----------------------------------------------------------

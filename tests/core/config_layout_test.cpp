@@ -2,58 +2,110 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <set>
+#include <sstream>
 #include <string>
+#include <vector>
+
+#include "config_layout_data.h"
 
 namespace quillomir {
 namespace {
 
-struct Row {
-    ControlKind kind;
-    const char* name;
-    const char* caption;  // null: not compared here
+// One window of tests/data/config_layout.tsv.
+struct ExpectedControl {
+    std::string name;
+    std::string kind;
+    std::string caption;  // "*": not compared
     TwipRect rect;
-    int tab;
-    const char* frame;
+    int tab = 0;
+    std::string frame;  // "-": none
 };
 
-void ExpectTable(const WindowLayout& layout, std::initializer_list<Row> rows) {
-    ASSERT_EQ(layout.controls.size(), rows.size()) << layout.caption;
-    for (const Row& row : rows) {
+struct ExpectedWindow {
+    std::string caption;
+    std::int32_t clientWidth = 0;
+    std::int32_t clientHeight = 0;
+    std::vector<ExpectedControl> controls;
+};
+
+std::vector<std::string> Fields(const std::string& line) {
+    std::vector<std::string> fields;
+    std::istringstream in(line);
+    for (std::string field; std::getline(in, field, '\t');) {
+        fields.push_back(field);
+    }
+    return fields;
+}
+
+// Windows in file order; a malformed line fails the test that reads the file.
+std::vector<ExpectedWindow> ReadLayoutFile() {
+    std::vector<ExpectedWindow> windows;
+    std::istringstream in{std::string(testdata::kConfigLayoutTsv)};
+    for (std::string line; std::getline(in, line);) {
+        if (line.empty() || line[0] == '#') {
+            continue;
+        }
+        const std::vector<std::string> f = Fields(line);
+        if (f.size() == 4 && f[0] == "window") {
+            windows.push_back({f[1], std::stoi(f[2]), std::stoi(f[3]), {}});
+        } else if (f.size() == 9 && !windows.empty()) {
+            windows.back().controls.push_back(
+                {f[0],
+                 f[1],
+                 f[2],
+                 {std::stoi(f[3]), std::stoi(f[4]), std::stoi(f[5]), std::stoi(f[6])},
+                 std::stoi(f[7]),
+                 f[8]});
+        } else {
+            ADD_FAILURE() << "config_layout.tsv: cannot read the line '" << line << "'";
+        }
+    }
+    return windows;
+}
+
+const char* KindName(ControlKind kind) {
+    switch (kind) {
+        case ControlKind::Button:
+            return "Button";
+        case ControlKind::Frame:
+            return "Frame";
+        case ControlKind::Label:
+            return "Label";
+        case ControlKind::OptionButton:
+            return "OptionButton";
+        case ControlKind::CheckBox:
+            return "CheckBox";
+    }
+    return "?";
+}
+
+void ExpectTable(const WindowLayout& layout, const ExpectedWindow& want) {
+    EXPECT_EQ(layout.caption, want.caption);
+    EXPECT_EQ(layout.clientWidth, want.clientWidth) << want.caption;
+    EXPECT_EQ(layout.clientHeight, want.clientHeight) << want.caption;
+    ASSERT_EQ(layout.controls.size(), want.controls.size()) << want.caption;
+    for (const ExpectedControl& row : want.controls) {
         const ControlEntry* control = layout.Find(row.name);
         ASSERT_NE(control, nullptr) << row.name;
-        EXPECT_EQ(control->kind, row.kind) << row.name;
-        if (row.caption) {
+        EXPECT_STREQ(KindName(control->kind), row.kind.c_str()) << row.name;
+        if (row.caption != "*") {
             EXPECT_EQ(control->caption, row.caption) << row.name;
         }
         EXPECT_EQ(control->rect, row.rect) << row.name;
         EXPECT_EQ(control->tab, row.tab) << row.name;
-        EXPECT_EQ(control->frame, row.frame) << row.name;
+        EXPECT_EQ(control->frame, row.frame == "-" ? "" : row.frame) << row.name;
     }
 }
 
 TEST(ConfigLayout, TablesHoldTheLayoutNumbers) {
+    const std::vector<ExpectedWindow> windows = ReadLayoutFile();
+    ASSERT_EQ(windows.size(), 2u);
+    ExpectTable(kConfigLayout, windows[0]);
+    ExpectTable(kAboutLayout, windows[1]);
+
     using enum ControlKind;
-    EXPECT_EQ(kConfigLayout.caption, "Quillomir");
-    EXPECT_EQ(kConfigLayout.clientWidth, 5088);
-    EXPECT_EQ(kConfigLayout.clientHeight, 3336);
-    ExpectTable(
-        kConfigLayout,
-        {
-            {Button, "CommandOK", "OK", {720, 2640, 1452, 492}, 0, ""},
-            {Frame, "Frame1", "Crawlet Length", {120, 120, 2772, 2292}, 1, ""},
-            {Frame, "Frame2", "Crawlet Color", {3000, 120, 1932, 2292}, 2, ""},
-            {Label, "Label1", "Base on percentage:", {120, 360, 2532, 252}, 3, "Frame1"},
-            {OptionButton, "optCPU", "CPU Utilization", {360, 720, 2292, 252}, 4, "Frame1"},
-            {OptionButton, "optMemory", "Memory Use", {360, 1080, 2292, 252}, 5, "Frame1"},
-            {CheckBox, "chkValue", "Display current value", {120, 1680, 2532, 252}, 6, "Frame1"},
-            {OptionButton, "optBlue", "Blue", {240, 360, 1452, 252}, 7, "Frame2"},
-            {OptionButton, "optRed", "Red", {240, 720, 1452, 252}, 8, "Frame2"},
-            {OptionButton, "optGreen", "Green", {240, 1080, 1452, 252}, 9, "Frame2"},
-            {OptionButton, "optWhite", "White", {240, 1800, 1452, 252}, 10, "Frame2"},
-            {OptionButton, "optPurple", "Purple", {240, 1440, 1452, 252}, 11, "Frame2"},
-            {Button, "CommandAbout", "About", {2880, 2640, 1452, 492}, 12, ""},
-        });
     std::set<std::string> selected;
     for (const ControlEntry& control : kConfigLayout.controls) {
         if (control.initiallySelected) {
@@ -63,17 +115,6 @@ TEST(ConfigLayout, TablesHoldTheLayoutNumbers) {
     }
     EXPECT_EQ(selected, (std::set<std::string>{"optCPU", "optBlue"}));
 
-    EXPECT_EQ(kAboutLayout.caption, "About Quillomir");
-    EXPECT_EQ(kAboutLayout.clientWidth, 6048);
-    EXPECT_EQ(kAboutLayout.clientHeight, 3192);
-    ExpectTable(kAboutLayout, {
-                                  {Label, "Label1", "Quillomir", {120, 120, 5772, 372}, 0, ""},
-                                  {Label, "Label2", nullptr, {120, 960, 5772, 252}, 1, ""},
-                                  {Label, "Label3", nullptr, {120, 1320, 5772, 252}, 2, ""},
-                                  {Label, "Label5", nullptr, {120, 1800, 5772, 492}, 3, ""},
-                                  {Button, "Command1", "OK", {2160, 2640, 1572, 372}, 4, ""},
-                                  {Label, "lblVersion", "Version x.x", {0, 600, 6012, 252}, 5, ""},
-                              });
     const ControlEntry& title = *kAboutLayout.Find("Label1");
     const ControlEntry& credit = *kAboutLayout.Find("Label2");
     const ControlEntry& link = *kAboutLayout.Find("Label3");

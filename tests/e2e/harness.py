@@ -1,8 +1,7 @@
-"""Building blocks for end-to-end tests that drive the real Quillomir.scr under
-64-bit Wine on a private Xvfb display.
-
-Everything here uses only the Python standard library and the command-line
-tools Xvfb, xdotool, xwininfo and ImageMagick's `import`.
+"""What the end-to-end cases work with: a `Context` holding the case's own
+display, Wine prefix clone and saver processes, plus the pictures, pointer and
+window readings the cases check.  The pytest fixtures in conftest.py build the
+Context and always take down what it started.
 
 Isolation model: one Wine prefix is made per run (wineboot is slow), and every
 case works in its own clone of it.  A clone hard-links the prefix's read-only
@@ -19,40 +18,76 @@ from __future__ import annotations
 
 import ctypes
 import ctypes.util
-import fnmatch
+import json
 import os
 import shutil
-import signal
 import struct
 import subprocess
+import sys
 import threading
 import time
-import traceback
 import zlib
-from dataclasses import dataclass, field
+from dataclasses import dataclass
 from pathlib import Path
 from typing import Callable, Iterable
 
-ROOT = Path(__file__).resolve().parents[2]
-WINE = "/usr/lib/wine/wine64"
-WINESERVER = "/usr/lib/wine/wineserver"
-WINE_RUN = ROOT / "tools" / "wine-run"
+import pytest
 
-SAVER_CAPTION = "Screen Saver Main Form"
+ROOT = Path(__file__).resolve().parents[2]
+sys.path.insert(0, str(ROOT / "tools"))
+
+import xwine  # noqa: E402
+from xwine import SAVER_CAPTION, terminate  # noqa: E402,F401
+
 APP_TITLE = "SCRNSAVE:Quillomir"
 SETTINGS_KEY = r"HKCU\Software\Quillomir\Setup"
+DIALOG = "Quillomir"
+ABOUT = "About Quillomir"
+PROBE = "quillomir_ui_probe.exe"
+CRASH_TITLE = "Program Error"  # Wine's dialog for an unhandled exception
 
 BLACK = (0, 0, 0)
 WHITE = (255, 255, 255)
+
+# The colours the settings offer, as stored (0x00BBGGRR).
+BLUE_VALUE = 16711680
+GREEN_VALUE = 65280
+COLOUR_OPTIONS = {255: "Red", 65280: "Green", 16711680: "Blue", 16711935: "Purple",
+                  16777215: "White"}
+
+# The label's rectangle in pixels at 96 DPI (240, 240, 3372 x 252 twips).
+LABEL = (16, 16, 225, 17)
+# While the chain has not yet filled its table, a disc is drawn at (0, 0).
+CORNER = (0, 0, 24, 24)
+RADIUS_PX = 8
+STEP_PX = 7
+
+# One factor for every timeout, for slower targets (an emulated guest, a loaded
+# machine).  The cases' own timing expectations (a message after ~10 s) are
+# behaviour and are not scaled.
+TIME_SCALE = float(os.environ.get("QUILLOMIR_E2E_TIME_SCALE", "1") or "1")
+
+
+def scaled(seconds: float) -> float:
+    return seconds * TIME_SCALE
 
 
 class TestFailure(AssertionError):
     """A check in a case did not hold."""
 
+    __test__ = False  # not a test class, whatever pytest's name rules say
+
 
 def check(condition: bool, message: str) -> None:
+    __tracebackhide__ = True
     if not condition:
         raise TestFailure(message)
+
+
+def case(timeout: float = 60):
+    """Marks an e2e case with its time limit in seconds (scaled by
+    QUILLOMIR_E2E_TIME_SCALE); the case function takes the `ctx` fixture."""
+    return pytest.mark.case_timeout(timeout)
 
 
 def colorref_to_rgb(value: int) -> tuple[int, int, int]:
@@ -60,183 +95,34 @@ def colorref_to_rgb(value: int) -> tuple[int, int, int]:
     return (value & 0xFF, (value >> 8) & 0xFF, (value >> 16) & 0xFF)
 
 
+BLUE = colorref_to_rgb(BLUE_VALUE)
+GREEN = colorref_to_rgb(GREEN_VALUE)
+
+
 def wait_until(predicate: Callable[[], object], timeout: float, interval: float = 0.2):
     """Polls `predicate` until it returns something truthy; returns that or None."""
-    deadline = time.monotonic() + timeout
-    while True:
-        value = predicate()
-        if value:
-            return value
-        if time.monotonic() >= deadline:
-            return None
-        time.sleep(interval)
+    return xwine.wait_until(predicate, scaled(timeout), interval)
 
 
-# --------------------------------------------------------------------------------------
-# Cleanup of everything a run started, even when a case blows up or the run is
-# interrupted.
-
-_cleanup_lock = threading.Lock()
-_cleanups: dict[int, Callable[[], None]] = {}
-_cleanup_next = 0
-
-
-def register_cleanup(fn: Callable[[], None]) -> int:
-    global _cleanup_next
-    with _cleanup_lock:
-        _cleanup_next += 1
-        _cleanups[_cleanup_next] = fn
-        return _cleanup_next
-
-
-def run_cleanup(token: int) -> None:
-    with _cleanup_lock:
-        fn = _cleanups.pop(token, None)
-    if fn:
-        try:
-            fn()
-        except Exception:  # cleanup must never mask the real result
-            pass
-
-
-def cleanup_all() -> None:
-    with _cleanup_lock:
-        tokens = sorted(_cleanups, reverse=True)
-    for token in tokens:
-        run_cleanup(token)
-
-
-def _terminate(proc: subprocess.Popen, grace: float = 2.0) -> None:
-    if proc.poll() is not None:
-        return
+def wait_exit(proc: subprocess.Popen, timeout: float) -> int | None:
+    """The exit code, or None if the process is still running after `timeout`."""
     try:
-        proc.terminate()
-        proc.wait(timeout=grace)
+        return proc.wait(timeout=scaled(timeout))
     except subprocess.TimeoutExpired:
-        proc.kill()
-        proc.wait(timeout=grace)
-    except ProcessLookupError:
-        pass
+        return None
 
 
 # --------------------------------------------------------------------------------------
-# Xvfb
+# The X side of a case's display
 
-_display_lock = threading.Lock()
-_displays_in_use: set[int] = set()
-
-
-class Xvfb:
-    """A private X server.  `screens` is a list of (width, height); more than one
-    gives one X screen per entry, and with xinerama=True they form one logical
-    screen that Wine reports as several monitors."""
-
-    def __init__(self, width: int = 1024, height: int = 768, *, screens=None,
-                 xinerama: bool = False, first_display: int = 50, log: Path | None = None):
-        self.screens = screens or [(width, height)]
-        self.xinerama = xinerama
-        self.first_display = first_display
-        self.log = log
-        self.proc: subprocess.Popen | None = None
-        self.number: int | None = None
-        self._token: int | None = None
-
-    @property
-    def display(self) -> str:
-        return f":{self.number}"
-
-    @property
-    def width(self) -> int:
-        return self.screens[0][0]
-
-    @property
-    def height(self) -> int:
-        return self.screens[0][1]
-
-    def start(self) -> "Xvfb":
-        args = ["-nolisten", "tcp", "-noreset"]
-        if self.xinerama:
-            # Wine takes monitors from RandR when it can; Xvfb's RandR knows only
-            # one output, so it is switched off to let Wine read the Xinerama heads.
-            args += ["+xinerama", "-extension", "RANDR"]
-        for i, (w, h) in enumerate(self.screens):
-            args += ["-screen", str(i), f"{w}x{h}x24"]
-        out = open(self.log, "ab") if self.log else subprocess.DEVNULL
-        for n in range(self.first_display, self.first_display + 200):
-            with _display_lock:
-                if n in _displays_in_use or Path(f"/tmp/.X{n}-lock").exists() \
-                        or Path(f"/tmp/.X11-unix/X{n}").exists():
-                    continue
-                _displays_in_use.add(n)
-            proc = subprocess.Popen(["Xvfb", f":{n}", *args], stdout=out, stderr=out,
-                                    stdin=subprocess.DEVNULL, start_new_session=True)
-            sock = Path(f"/tmp/.X11-unix/X{n}")
-            ok = wait_until(lambda: proc.poll() is not None or sock.exists(), 10, 0.05)
-            if ok and proc.poll() is None and self._answers(n):
-                self.proc, self.number = proc, n
-                self._token = register_cleanup(self.stop)
-                return self
-            _terminate(proc)
-            with _display_lock:
-                _displays_in_use.discard(n)
-        raise RuntimeError("no free X display number for Xvfb")
-
-    @staticmethod
-    def _answers(n: int) -> bool:
-        def probe():
-            r = subprocess.run(["xdpyinfo", "-display", f":{n}"], stdout=subprocess.DEVNULL,
-                               stderr=subprocess.DEVNULL)
-            return r.returncode == 0
-        if shutil.which("xdpyinfo") is None:
-            time.sleep(0.3)
-            return True
-        return bool(wait_until(probe, 5, 0.1))
-
-    def stop(self) -> None:
-        if self.proc:
-            _terminate(self.proc)
-            self.proc = None
-        if self.number is not None:
-            with _display_lock:
-                _displays_in_use.discard(self.number)
-        if self._token is not None:
-            token, self._token = self._token, None
-            with _cleanup_lock:
-                _cleanups.pop(token, None)
-
-    # ---- X-side helpers, all on this display ------------------------------------------
-
-    def env(self) -> dict:
-        env = dict(os.environ)
-        env["DISPLAY"] = self.display
-        return env
-
-    def run(self, *cmd: str, timeout: float = 20, check_rc: bool = False) -> subprocess.CompletedProcess:
-        r = subprocess.run(list(cmd), env=self.env(), stdout=subprocess.PIPE,
-                           stderr=subprocess.PIPE, text=True, timeout=timeout)
-        if check_rc and r.returncode != 0:
-            raise RuntimeError(f"{cmd[0]} failed ({r.returncode}): {r.stderr.strip()}")
-        return r
-
-    def xdotool(self, *args: str, timeout: float = 20) -> str:
-        r = self.run("xdotool", *args, timeout=timeout)
-        return r.stdout
-
-    def find_windows(self, name: str, visible: bool = True, exact: bool = True) -> list[int]:
-        """X window ids whose title matches `name` (exactly, or as a regex)."""
-        pattern = "^" + _regex_escape(name) + "$" if exact else name
-        args = ["search"]
-        if visible:
-            args.append("--onlyvisible")
-        args += ["--name", pattern]
-        return [int(x) for x in self.xdotool(*args).split()]
+class Display(xwine.Xvfb):
+    """The case's Xvfb with the readings the cases take on the X side."""
 
     def wait_window(self, name: str, timeout: float = 20, exact: bool = True) -> int | None:
-        ids = wait_until(lambda: self.find_windows(name, exact=exact), timeout)
-        return ids[0] if ids else None
+        return super().wait_window(name, scaled(timeout), exact)
 
     def wait_no_window(self, name: str, timeout: float = 10) -> bool:
-        return bool(wait_until(lambda: not self.find_windows(name), timeout))
+        return super().wait_no_window(name, scaled(timeout))
 
     def geometry(self, wid: int) -> dict:
         """Absolute position, size and map state of an X window."""
@@ -324,10 +210,6 @@ class Xvfb:
     def cursor_image(self) -> "CursorImage":
         return cursor_image(self.display)
 
-
-def _regex_escape(text: str) -> str:
-    # xdotool uses POSIX extended regexes.
-    return "".join("\\" + c if c in r".^$*+?()[]{}|\\" else c for c in text)
 
 
 # --------------------------------------------------------------------------------------
@@ -487,142 +369,22 @@ def cursor_image(display: str) -> CursorImage:
 
 
 # --------------------------------------------------------------------------------------
-# Wine
+# Windows' own view, from the probe built beside the saver
 
-def wine_env(prefix: Path, display: str | None) -> dict:
-    env = dict(os.environ)
-    env["WINEPREFIX"] = str(prefix)
-    env["WINEDEBUG"] = "-all"
-    # No Mono or Gecko can be fetched here; never let Wine ask.
-    env["WINEDLLOVERRIDES"] = "mscoree,mshtml="
-    if display:
-        env["DISPLAY"] = display
-    else:
-        env.pop("DISPLAY", None)
-    return env
-
-
-def make_prefix(prefix: Path, fresh: bool = True) -> float:
-    """Creates the run's Wine prefix through tools/wine-run; returns seconds taken."""
-    t0 = time.monotonic()
-    if fresh and prefix.exists():
-        kill_wineserver(prefix)
-        shutil.rmtree(prefix)
-    prefix.parent.mkdir(parents=True, exist_ok=True)
-    r = subprocess.run([str(WINE_RUN), "cmd", "/c", "exit"], env=wine_env(prefix, None),
-                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=300)
-    subprocess.run([WINESERVER, "-w"], env=wine_env(prefix, None), timeout=120)
-    if not (prefix / "system.reg").exists():
-        raise RuntimeError(f"making the Wine prefix {prefix} failed (rc {r.returncode})")
-    return time.monotonic() - t0
-
-
-def clone_prefix(base: Path, dest: Path) -> None:
-    """A private copy of `base`: hard links for the bulk, real copies of the files
-    that Wine rewrites in place (the registry hives)."""
-    if dest.exists():
-        kill_wineserver(dest)
-        shutil.rmtree(dest)
-    dest.parent.mkdir(parents=True, exist_ok=True)
-    subprocess.run(["cp", "-al", str(base), str(dest)], check=True)
-    for name in os.listdir(dest):
-        p = dest / name
-        if p.is_file() and not p.is_symlink() and (name.endswith(".reg") or name.startswith(".")):
-            tmp = dest / (name + ".copy")
-            shutil.copy2(base / name, tmp)
-            os.replace(tmp, p)
-
-
-def kill_wineserver(prefix: Path) -> None:
-    subprocess.run([WINESERVER, "-k"], env=wine_env(prefix, None), stdout=subprocess.DEVNULL,
-                   stderr=subprocess.DEVNULL, timeout=30)
-
-
-class Wine:
-    """Wine in one prefix, showing its windows on one display."""
-
-    def __init__(self, prefix: Path, display: str | None, log: Path | None = None):
-        self.prefix, self.display, self.log = prefix, display, log
-        self._token = register_cleanup(self.shutdown)
-
-    def env(self) -> dict:
-        return wine_env(self.prefix, self.display)
-
-    def _out(self):
-        return open(self.log, "ab") if self.log else subprocess.DEVNULL
-
-    def start(self, program: str | Path, *args: str) -> subprocess.Popen:
-        """Starts a Windows program; the Popen's pid is the Windows process itself."""
-        out = self._out()
-        return subprocess.Popen([WINE, str(program), *args], env=self.env(), stdout=out,
-                                stderr=out, stdin=subprocess.DEVNULL)
-
+class CaseWine(xwine.Wine):
     def run(self, *args: str, timeout: float = 60) -> subprocess.CompletedProcess:
-        return subprocess.run([WINE, *args], env=self.env(), stdout=subprocess.PIPE,
-                              stderr=subprocess.PIPE, text=True, timeout=timeout)
-
-    def reg_set(self, key: str, name: str, value: str, kind: str = "REG_SZ") -> None:
-        r = self.run("reg", "add", key, "/v", name, "/t", kind, "/d", value, "/f")
-        if r.returncode != 0:
-            raise RuntimeError(f"reg add {key} {name} failed: {r.stdout}{r.stderr}")
-
-    def reg_query(self, key: str, name: str) -> str | None:
-        """The value's data as text, or None when it is not there."""
-        r = self.run("reg", "query", key, "/v", name)
-        if r.returncode != 0:
-            return None
-        for line in r.stdout.splitlines():
-            parts = line.split(None, 2)
-            if len(parts) >= 2 and parts[0].lower() == name.lower() and parts[1].startswith("REG_"):
-                return parts[2].strip() if len(parts) == 3 else ""
-        return None
-
-    def reg_delete_key(self, key: str) -> None:
-        self.run("reg", "delete", key, "/f")
-
-    def set_settings(self, **values) -> None:
-        """Writes saver settings (DisplayValue=1, CrawletColor=65280, ...) as the
-        decimal texts that the configuration dialog stores."""
-        for name, value in values.items():
-            self.reg_set(SETTINGS_KEY, name, str(value))
-
-    def windows(self, helper: Path) -> list[WinInfo]:
-        """Top-level windows of this Wine session, top of the z-order first."""
-        r = self.run(str(helper), "top", timeout=30)
-        if r.returncode != 0:
-            raise RuntimeError(f"wininfo failed ({r.returncode}): {r.stderr.strip()}")
-        return _parse_wininfo(r.stdout)
-
-    def cursor_showing(self, helper: Path) -> bool:
-        """GetCursorInfo's CURSOR_SHOWING; under Wine it reflects the display
-        count of the thread that owns the foreground input."""
-        r = self.run(str(helper), "cursor", timeout=30)
-        if r.returncode != 0 or not r.stdout.startswith("flags="):
-            raise RuntimeError(f"wininfo cursor failed ({r.returncode}): {r.stdout}{r.stderr}")
-        return bool(int(r.stdout.split()[0].split("=")[1], 16) & 1)
-
-    def children(self, helper: Path, hwnd: int) -> list[WinInfo]:
-        r = self.run(str(helper), "children", f"{hwnd:x}", timeout=30)
-        return _parse_wininfo(r.stdout)
-
-    def shutdown(self) -> None:
-        kill_wineserver(self.prefix)
-        run_cleanup_token = getattr(self, "_token", None)
-        if run_cleanup_token is not None:
-            self._token = None
-            with _cleanup_lock:
-                _cleanups.pop(run_cleanup_token, None)
+        return super().run(*args, timeout=scaled(timeout))
 
 
 @dataclass
 class WinInfo:
-    """A window as Windows sees it (from helpers/wininfo.exe)."""
+    """A top-level window as Windows sees it."""
     hwnd: int
     pid: int
     visible: bool
     exstyle: int
     style: int
-    rect: tuple[int, int, int, int]  # left, top, right, bottom
+    rect: tuple[int, int, int, int]  # left, top, width, height
     cls: str
     title: str
 
@@ -631,91 +393,68 @@ class WinInfo:
         return bool(self.exstyle & 0x8)  # WS_EX_TOPMOST
 
 
-HELPER_SOURCE = Path(__file__).resolve().parent / "helpers" / "wininfo.c"
-HELPER_CC = "x86_64-w64-mingw32-gcc"
-
-
-def build_helper(out_dir: Path) -> Path:
-    """Compiles helpers/wininfo.c into out_dir (when it is older than its source)."""
-    exe = out_dir / "helpers" / "wininfo.exe"
-    if exe.exists() and exe.stat().st_mtime >= HELPER_SOURCE.stat().st_mtime:
-        return exe
-    exe.parent.mkdir(parents=True, exist_ok=True)
-    r = subprocess.run([HELPER_CC, "-O1", "-Wall", "-o", str(exe), str(HELPER_SOURCE)],
-                       stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
-    if r.returncode != 0:
-        raise RuntimeError(f"building {exe.name} failed:\n{r.stdout}")
-    return exe
-
-
-def _parse_wininfo(text: str) -> list[WinInfo]:
-    found = []
-    for line in text.splitlines():
-        f = line.rstrip("\r").split("\t")
-        if len(f) < 11:
-            continue
-        found.append(WinInfo(int(f[0], 16), int(f[1]), f[2] == "1", int(f[3], 16), int(f[4], 16),
-                             (int(f[5]), int(f[6]), int(f[7]), int(f[8])), f[9], f[10]))
-    return found
-
-
-def wait_exit(proc: subprocess.Popen, timeout: float) -> int | None:
-    """The exit code, or None if the process is still running after `timeout`."""
-    try:
-        return proc.wait(timeout=timeout)
-    except subprocess.TimeoutExpired:
-        return None
-
-
 # --------------------------------------------------------------------------------------
-# Cases
+# What a case owns; the fixtures in conftest.py create and always close these.
 
-@dataclass
-class TestCase:
-    name: str
-    fn: Callable
-    timeout: float
-    module: str = ""
+class DisplaySlot:
+    """The case's X server, started on first use with the size the case asks for."""
 
+    def __init__(self, case_dir: Path, first_display: int):
+        self.case_dir, self.first_display = case_dir, first_display
+        self.x: Display | None = None
 
-CASES: list[TestCase] = []
+    def start(self, width: int, height: int, **kw) -> Display:
+        if self.x is None:
+            self.x = Display(width, height, first_display=self.first_display,
+                             log=self.case_dir / "xvfb.log", **kw).start()
+        return self.x
 
-
-def case(timeout: float = 60, name: str | None = None):
-    """Registers an e2e case.  The function receives a `Context`."""
-    def deco(fn):
-        CASES.append(TestCase(name or fn.__name__.removeprefix("test_"), fn, timeout,
-                              fn.__module__))
-        return fn
-    return deco
+    def stop(self) -> None:
+        if self.x:
+            self.x.stop()
 
 
-@dataclass
-class RunConfig:
-    scr: Path
-    out_dir: Path
-    base_prefix: Path
-    helper: Path | None = None  # wininfo.exe, built once per run
+class PrefixSlot:
+    """The case's clone of the run's Wine prefix; closing it ends the clone's
+    wineserver (and every program in it) and deletes the clone."""
+
+    def __init__(self, base: Path, path: Path, case_dir: Path):
+        self.base, self.path, self.case_dir = base, path, case_dir
+        self.wine: CaseWine | None = None
+
+    def open(self, display: str) -> CaseWine:
+        if self.wine is None:
+            xwine.clone_prefix(self.base, self.path)
+            self.wine = CaseWine(self.path, display, log=self.case_dir / "wine.log")
+        return self.wine
+
+    def close(self) -> None:
+        if self.wine:
+            self.wine.shutdown()
+        if self.path.exists():
+            shutil.rmtree(self.path, ignore_errors=True)
+
+
+class Processes(list):
+    """Windows programs a case started; all are stopped when the case ends."""
+
+    def stop_all(self) -> None:
+        for proc in self:
+            terminate(proc)
 
 
 class Context:
     """What a case works with: its own display, its own prefix clone, a place for
-    screenshots, and a way to start the saver.  Everything it starts is stopped
-    by close(), which the runner always calls."""
+    screenshots, and a way to start the saver."""
 
-    def __init__(self, config: RunConfig, name: str):
-        self.config = config
-        self.name = name
-        self.dir = config.out_dir / "cases" / name
-        if self.dir.exists():
-            shutil.rmtree(self.dir)
-        self.dir.mkdir(parents=True)
-        self.log_path = self.dir / "log.txt"
-        self.prefix = config.out_dir / "prefixes" / name
-        self.x: Xvfb | None = None
-        self.wine: Wine | None = None
-        self.procs: list[subprocess.Popen] = []
-        self.notes: list[str] = []
+    def __init__(self, name: str, case_dir: Path, scr: Path, display: DisplaySlot,
+                 prefix: PrefixSlot, procs: Processes):
+        self.name, self.dir, self.scr = name, case_dir, scr
+        self.log_path = case_dir / "log.txt"
+        self._display, self._prefix = display, prefix
+        self.procs = procs
+        self.x: Display | None = None
+        self.wine: CaseWine | None = None
         self.t0 = time.monotonic()
 
     def log(self, text: str) -> None:
@@ -723,25 +462,28 @@ class Context:
         with open(self.log_path, "a") as f:
             f.write(f"{stamp} {text}\n")
 
-    def display(self, width: int = 1024, height: int = 768, **kw) -> Xvfb:
-        """Starts this case's X server (once) and its Wine prefix clone."""
+    def display(self, width: int = 1024, height: int = 768, **kw) -> Display:
+        """Starts this case's X server (once; the first call decides the size)
+        and its Wine prefix clone."""
         if self.x is None:
-            self.x = Xvfb(width, height, log=self.dir / "xvfb.log", **kw).start()
+            self.x = self._display.start(width, height, **kw)
             self.log(f"Xvfb {self.x.display} {self.x.screens}")
-            clone_prefix(self.config.base_prefix, self.prefix)
-            self.wine = Wine(self.prefix, self.x.display, log=self.dir / "wine.log")
+            self.wine = self._prefix.open(self.x.display)
         return self.x
 
     def settings(self, **values) -> None:
+        """Writes saver settings (DisplayValue=1, CrawletColor=65280, ...) as the
+        decimal texts that the configuration dialog stores."""
         self.display()
-        self.wine.set_settings(**values)
+        for name, value in values.items():
+            self.wine.reg_set(SETTINGS_KEY, name, str(value))
         self.log(f"settings {values}")
 
     def start_saver(self, *args: str) -> subprocess.Popen:
         self.display()
-        proc = self.wine.start(self.config.scr, *args)
+        proc = self.wine.start(self.scr, *args)
         self.procs.append(proc)
-        self.log(f"started {self.config.scr.name} {' '.join(args)} pid {proc.pid}")
+        self.log(f"started {self.scr.name} {' '.join(args)} pid {proc.pid}")
         return proc
 
     def start_running_saver(self, timeout: float = 25) -> tuple[subprocess.Popen, int]:
@@ -750,95 +492,45 @@ class Context:
         wid = self.x.wait_window(SAVER_CAPTION, timeout)
         if wid is None:
             self.shot("no-window")
-        check(wid is not None, f"no window '{SAVER_CAPTION}' within {timeout} s "
+        check(wid is not None, f"no window '{SAVER_CAPTION}' within {scaled(timeout):.0f} s "
                                f"(process {'exited ' + str(proc.poll()) if proc.poll() is not None else 'running'})")
         self.log(f"saver window 0x{wid:x}")
         return proc, wid
 
+    def probe(self, *args: str, timeout: float = 15, tries: int = 3) -> subprocess.CompletedProcess:
+        """Runs quillomir_ui_probe (built beside the saver) in the case's prefix.
+        A run that hangs (Wine, now and then, while another program is starting)
+        is stopped and tried again."""
+        exe = self.scr.parent / PROBE
+        check(exe.is_file(), f"test error: {exe} is missing (it is built beside the saver)")
+        for attempt in range(tries):
+            try:
+                return self.wine.run(str(exe), *args, timeout=timeout)
+            except subprocess.TimeoutExpired:
+                self.log(f"probe {' '.join(args)} hung; attempt {attempt + 1} of {tries}")
+        check(False, f"the probe ({' '.join(args)}) hung {tries} times")
+
+    def top_windows(self, title: str | None = None, measure: bool = False) -> list[dict]:
+        """Windows' visible top-level windows (of that title), top of the z-order first."""
+        r = self.probe("measure" if measure else "list", *([title] if title else []))
+        return [json.loads(line) for line in r.stdout.splitlines() if line.strip().startswith("{")]
+
     def windows(self) -> list[WinInfo]:
-        """Windows' own list of top-level windows, top of the z-order first."""
-        check(self.config.helper is not None, "the wininfo helper was not built")
-        return self.wine.windows(self.config.helper)
+        """Windows' own list of visible top-level windows, top of the z-order first."""
+        return [WinInfo(w["hwnd"], w["pid"], True, w["exstyle"], w["style"], tuple(w["rect"]),
+                        w["class"], w["caption"]) for w in self.top_windows()]
 
     def cursor_showing(self) -> bool:
-        check(self.config.helper is not None, "the wininfo helper was not built")
-        return self.wine.cursor_showing(self.config.helper)
+        """GetCursorInfo's CURSOR_SHOWING; under Wine it reflects the display
+        count of the thread that owns the foreground input."""
+        r = self.probe("cursor")
+        lines = [json.loads(line) for line in r.stdout.splitlines() if line.startswith("{")]
+        check(r.returncode == 0 and len(lines) == 1,
+              f"probe cursor failed ({r.returncode}): {r.stdout}{r.stderr}")
+        return bool(lines[0]["showing"])
 
     def shot(self, label: str) -> Image:
         path = self.dir / f"{label}.png"
         img = self.x.screenshot(save_png=path)
         self.log(f"screenshot {path}")
         return img
-
-    def close(self) -> None:
-        for proc in self.procs:
-            _terminate(proc)
-        if self.wine:
-            self.wine.shutdown()
-        if self.x:
-            self.x.stop()
-        if self.prefix.exists():
-            shutil.rmtree(self.prefix, ignore_errors=True)
-
-
-@dataclass
-class Result:
-    name: str
-    passed: bool
-    seconds: float
-    message: str = ""
-    artefacts: Path | None = None
-
-
-def run_case(config: RunConfig, test: TestCase) -> Result:
-    ctx = Context(config, test.name)
-    t0 = time.monotonic()
-    outcome: dict = {}
-
-    def body():
-        try:
-            test.fn(ctx)
-            outcome["ok"] = True
-        except TestFailure as e:
-            outcome["error"] = str(e)
-        except Exception as e:  # a broken harness or tool is a failure too
-            outcome["error"] = f"{type(e).__name__}: {e}"
-            with open(ctx.log_path, "a") as f:
-                traceback.print_exc(file=f)
-
-    worker = threading.Thread(target=body, daemon=True)
-    worker.start()
-    worker.join(test.timeout)
-    try:
-        if worker.is_alive():
-            outcome = {"error": f"timed out after {test.timeout:.0f} s"}
-    finally:
-        ctx.close()
-        worker.join(10)
-    seconds = time.monotonic() - t0
-    message = outcome.get("error", "")
-    if message:
-        ctx.log("FAIL " + message)
-    for note in ctx.notes:
-        ctx.log("note " + note)
-    return Result(test.name, bool(outcome.get("ok")) and not message, seconds, message, ctx.dir)
-
-
-def select(cases: list[TestCase], filters: list[str]) -> list[TestCase]:
-    if not filters:
-        return list(cases)
-    chosen = []
-    for c in cases:
-        for f in filters:
-            if fnmatch.fnmatch(c.name, f) or (not any(ch in f for ch in "*?[") and f in c.name):
-                chosen.append(c)
-                break
-    return chosen
-
-
-def install_signal_cleanup() -> None:
-    def handler(signum, frame):
-        cleanup_all()
-        raise SystemExit(128 + signum)
-    for sig in (signal.SIGINT, signal.SIGTERM, signal.SIGHUP):
-        signal.signal(sig, handler)

@@ -4,15 +4,15 @@ with the settings checked in the registry and the link checked at the browser.""
 
 import json
 import stat
-import subprocess
 import time
+from pathlib import Path
 
-from harness import (SETTINGS_KEY, WHITE, Context, case, check,
-                     colorref_to_rgb, wait_exit, wait_until)
+import pytest
 
-DIALOG = "Quillomir"
-ABOUT = "About Quillomir"
-PROBE = "quillomir_ui_probe.exe"
+from harness import (ABOUT, DIALOG, GREEN, LABEL, ROOT, SETTINGS_KEY, WHITE, Context, case, check,
+                     wait_exit, wait_until)
+
+pytestmark = pytest.mark.config_mode
 
 WS_GROUP = 0x00020000
 WS_TABSTOP = 0x00010000
@@ -27,38 +27,47 @@ SS_NOTIFY = 0x0100
 SS_TYPEMASK = 0x1F
 SS_LEFT, SS_CENTER = 0, 1
 
-# The design's rectangles in twips, relative to the window's client area
-# (frame contents already moved by their frame's corner), and the control kinds.
-CONFIG_CONTROLS = {
-    "OK": ("button", (720, 2640, 1452, 492)),
-    "Crawlet Length": ("frame", (120, 120, 2772, 2292)),
-    "Crawlet Color": ("frame", (3000, 120, 1932, 2292)),
-    "Base on percentage:": ("label", (240, 480, 2532, 252)),
-    "CPU Utilization": ("option", (480, 840, 2292, 252)),
-    "Memory Use": ("option", (480, 1200, 2292, 252)),
-    "Display current value": ("check", (240, 1800, 2532, 252)),
-    "Blue": ("option", (3240, 480, 1452, 252)),
-    "Red": ("option", (3240, 840, 1452, 252)),
-    "Green": ("option", (3240, 1200, 1452, 252)),
-    "White": ("option", (3240, 1920, 1452, 252)),
-    "Purple": ("option", (3240, 1560, 1452, 252)),
-    "About": ("button", (2880, 2640, 1452, 492)),
-}
-CONFIG_TAB_ORDER = ["OK", "Crawlet Length", "Crawlet Color", "Base on percentage:",
-                    "CPU Utilization", "Memory Use", "Display current value", "Blue", "Red",
-                    "Green", "White", "Purple", "About"]
-ABOUT_RECTS = {
-    "Quillomir": (120, 120, 5772, 372),
-    "by the Quillomir developers": (120, 960, 5772, 252),
-    "Label3": (120, 1320, 5772, 252),
-    "Label5": (120, 1800, 5772, 492),
-    "OK": (2160, 2640, 1572, 372),
-    "Version 1.0": (0, 600, 6012, 252),
-}
-CONFIG_CLIENT = (5088, 3336)
-ABOUT_CLIENT = (6048, 3192)
 
-HOMEPAGE = "https://quillomir.example.org/"
+def read_layout(path: Path) -> dict[str, dict]:
+    """The layout file the core tests also read: for each window caption its
+    client size and its controls as (name, kind, caption, rectangle in the
+    window's client area, tab), with frame contents moved by their frame's corner."""
+    windows: dict[str, dict] = {}
+    current = None
+    for line in path.read_text().splitlines():
+        if not line or line.startswith("#"):
+            continue
+        f = line.split("\t")
+        if f[0] == "window":
+            current = windows[f[1]] = {"client": (int(f[2]), int(f[3])), "controls": []}
+            continue
+        rect = [int(v) for v in f[3:7]]
+        if f[8] != "-":
+            frame = next(c for c in current["controls"] if c[0] == f[8])
+            rect[0] += frame[3][0]
+            rect[1] += frame[3][1]
+        current["controls"].append((f[0], f[1], f[2], tuple(rect), int(f[7])))
+    return windows
+
+
+LAYOUT = read_layout(ROOT / "tests" / "data" / "config_layout.tsv")
+KINDS = {"Button": "button", "Frame": "frame", "Label": "label", "OptionButton": "option",
+         "CheckBox": "check"}
+# Captions the program sets when the window opens; "*" (not in the file): the name.
+SHOWN = {"Version x.x": "Version 1.0"}
+
+
+def _shown(name: str, caption: str) -> str:
+    return name if caption == "*" else SHOWN.get(caption, caption)
+
+
+CONFIG_CLIENT = LAYOUT[DIALOG]["client"]
+ABOUT_CLIENT = LAYOUT[ABOUT]["client"]
+# caption -> (kind, rectangle in twips in the client area)
+CONFIG_CONTROLS = {c[2]: (KINDS[c[1]], c[3]) for c in LAYOUT[DIALOG]["controls"]}
+CONFIG_TAB_ORDER = [c[2] for c in sorted(LAYOUT[DIALOG]["controls"], key=lambda c: c[4])]
+ABOUT_RECTS = {_shown(c[0], c[2]): c[3] for c in LAYOUT[ABOUT]["controls"]}
+HOMEPAGE = next(c[2] for c in LAYOUT[ABOUT]["controls"] if c[0] == "Label3")
 
 
 def px(twips: int, dpi: int) -> int:
@@ -68,20 +77,8 @@ def px(twips: int, dpi: int) -> int:
 
 # ---- the probe ------------------------------------------------------------------------
 
-def probe(ctx: Context, *args: str, timeout: float = 15, tries: int = 3):
-    """Runs the probe; a run that hangs (Wine, now and then, while another
-    program is starting) is stopped and tried again."""
-    for attempt in range(tries):
-        try:
-            return ctx.wine.run(str(ctx.config.scr.parent / PROBE), *args, timeout=timeout)
-        except subprocess.TimeoutExpired:
-            ctx.log(f"probe {' '.join(args)} hung; attempt {attempt + 1} of {tries}")
-    check(False, f"the probe ({' '.join(args)}) hung {tries} times")
-
-
 def top_windows(ctx: Context, title: str | None = None, measure: bool = False) -> list[dict]:
-    r = probe(ctx, "measure" if measure else "list", *([title] if title else []))
-    return [json.loads(line) for line in r.stdout.splitlines() if line.strip().startswith("{")]
+    return ctx.top_windows(title, measure)
 
 
 def the_window(ctx: Context, title: str, measure: bool = False) -> dict:
@@ -108,14 +105,14 @@ def controls(window: dict) -> dict[str, dict]:
 
 
 def click(ctx: Context, title: str, caption: str) -> None:
-    r = probe(ctx, "click", title, caption)
+    r = ctx.probe("click", title, caption)
     check(r.returncode == 0, f"no control '{caption}' in '{title}' to click")
     ctx.log(f"clicked {caption} in {title}")
     time.sleep(0.3)
 
 
 def close_by_close_control(ctx: Context, title: str) -> None:
-    r = probe(ctx, "close", title)
+    r = ctx.probe("close", title)
     check(r.returncode == 0, f"no window '{title}' to close")
     ctx.log(f"closed {title} by its close control")
 
@@ -178,11 +175,10 @@ def test_chosen_settings_are_saved_and_drive_the_saver(ctx: Context):
     check(stored(ctx) == ("2", "65280", "1"), f"OK saved {stored(ctx)}")
 
     saver, _ = ctx.start_running_saver()
-    green = colorref_to_rgb(65280)
-    img = wait_until(lambda: (lambda i: i if i.count_colour(green) > 150 else None)(
+    img = wait_until(lambda: (lambda i: i if i.count_colour(GREEN) > 150 else None)(
         ctx.shot("saver")), 15, 1.0)
     check(img is not None, "the next /S run draws no green crawlet")
-    label = img.count_colour(WHITE, (16, 16, 225, 17))
+    label = img.count_colour(WHITE, LABEL)
     check(label > 20, f"the next /S run shows no label ({label} white pixels where it goes)")
     ctx.x.key("space")
     check(wait_exit(saver, 15) is not None, "the saver did not end on a key press")
@@ -232,7 +228,7 @@ def check_layout(ctx: Context, window: dict, dpi: int, client_twips, rects: dict
           f"{what}: client area {window['client']}, expected {want_client} at {dpi} DPI")
     found = controls(window)
     for name, rect in rects.items():
-        caption = HOMEPAGE if name == "Label3" else name
+        caption = name
         if name == "Label5":
             caption = next((c for c in found if "idle-time" in c), name)
         check(caption in found, f"{what}: no control '{caption}'")
@@ -272,12 +268,12 @@ def test_dialog_layout_styles_and_tab_order(ctx: Context):
                   f"'{c['caption']}': WS_GROUP is {'set' if group else 'clear'}")
         check(c["id"] not in (1, 2), f"'{c['caption']}' has the id of IDOK or IDCANCEL")
 
-    tabs = [json.loads(line) for line in probe(ctx, "tab", DIALOG).stdout.splitlines() if line]
+    tabs = [json.loads(line) for line in ctx.probe("tab", DIALOG).stdout.splitlines() if line]
     check(tabs == ["OK", "CPU Utilization", "Display current value", "Blue", "About"],
           f"Tab visits {tabs}")
     click(ctx, DIALOG, "Memory Use")
     click(ctx, DIALOG, "White")
-    tabs = [json.loads(line) for line in probe(ctx, "tab", DIALOG).stdout.splitlines() if line]
+    tabs = [json.loads(line) for line in ctx.probe("tab", DIALOG).stdout.splitlines() if line]
     check(tabs == ["OK", "Memory Use", "Display current value", "White", "About"],
           f"after selecting Memory Use and White, Tab visits {tabs}")
     close_by_close_control(ctx, DIALOG)

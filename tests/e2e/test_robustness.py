@@ -4,7 +4,7 @@ lines, and a second saver started while one runs.
 Each bad-settings row stores one bad value for each of the three keys at once;
 their fallbacks show independently (the crawlet's colour, the label, and whether
 the invalid-method message comes), so one /S run and one /C run check all three.
-Every row is its own case, so the runner spreads them over its parallel slots,
+Every row is its own case, so pytest-xdist spreads them over its workers,
 each with its own display, prefix clone and wineserver."""
 
 from __future__ import annotations
@@ -14,33 +14,27 @@ import math
 import time
 from dataclasses import dataclass
 
-from harness import (APP_TITLE, BLACK, SAVER_CAPTION, SETTINGS_KEY, WHITE, Context, case,
-                     check, colorref_to_rgb, wait_exit, wait_until)
+import pytest
 
-DIALOG = "Quillomir"
-PROBE = "quillomir_ui_probe.exe"
-CRASH_TITLE = "Program Error"  # Wine's dialog for an unhandled exception
+from harness import (APP_TITLE, BLACK, BLUE_VALUE, COLOUR_OPTIONS, CORNER, CRASH_TITLE, DIALOG,
+                     LABEL, RADIUS_PX, SAVER_CAPTION, SETTINGS_KEY, STEP_PX, WHITE, Context,
+                     case, check, colorref_to_rgb, scaled, wait_exit, wait_until)
+
+pytestmark = pytest.mark.robustness
 
 # A small screen keeps the pure-Python picture scans cheap; the crawlet moves at
 # most 15 steps of 7 px in a run, so it stays well inside 640 x 480.
 WIDTH, HEIGHT = 640, 480
 CENTRE = (WIDTH // 2, HEIGHT // 2)
-STEP_PX = 7
-RADIUS_PX = 8
-LABEL = (16, 16, 225, 17)          # the label's rectangle at 96 DPI
-LABEL_AREA = (12, 12, 233, 25)     # with a margin for anti-aliased text
-CORNER = (0, 0, 24, 24)            # a disc is drawn at (0, 0) while the chain fills
+LABEL_AREA = (12, 12, 233, 25)     # the label's rectangle with a margin for anti-aliased text
 
 RUN_SECONDS = 15
 
-BLUE = 16711680
-COLOUR_OPTIONS = {255: "Red", 65280: "Green", 16711680: "Blue", 16711935: "Purple",
-                  16777215: "White"}
 COLOUR_CAPTIONS = ("Blue", "Red", "Green", "Purple", "White")
 METHOD_CAPTIONS = ("CPU Utilization", "Memory Use")
 BOX_CAPTION = "Display current value"
 KEYS = ("DisplayValue", "CrawletMethod", "CrawletColor")
-DEFAULTS = {"DisplayValue": 0, "CrawletMethod": 1, "CrawletColor": BLUE}
+DEFAULTS = {"DisplayValue": 0, "CrawletMethod": 1, "CrawletColor": BLUE_VALUE}
 
 
 # ---- stored values ---------------------------------------------------------------------
@@ -236,14 +230,8 @@ def check_screen(ctx: Context, img, colour: int, label: bool, elapsed: float, wh
 
 # ---- the probe -------------------------------------------------------------------------
 
-def probe(ctx: Context, *args: str):
-    exe = ctx.config.scr.parent / PROBE
-    check(exe.is_file(), f"test error: {exe} is missing (it is built beside the saver)")
-    return ctx.wine.run(str(exe), *args, timeout=60)
-
-
 def dialog_states(ctx: Context) -> dict[str, int]:
-    r = probe(ctx, "list", DIALOG)
+    r = ctx.probe("list", DIALOG)
     windows = [json.loads(line) for line in r.stdout.splitlines() if line.startswith("{")]
     windows = [w for w in windows if w["class"] != "#32770"]
     check(len(windows) == 1, f"expected one dialog '{DIALOG}', found {len(windows)}")
@@ -315,7 +303,7 @@ def run_dialog_row(ctx: Context, row: Row, expect: Findings) -> None:
     expect(got == want, f"{what}: the dialog shows "
                         f"{ {c: v for c, v in got.items() if v != want[c]} }, expected "
                         f"{ {c: v for c, v in want.items() if got[c] != v} }")
-    r = probe(ctx, "click", DIALOG, "OK")
+    r = ctx.probe("click", DIALOG, "OK")
     check(r.returncode == 0, f"{what}: no OK button to click")
     expect_exit(ctx, proc, 10, f"{what}, OK")
     # OK writes what the dialog shows, except that a colour no option offers is
@@ -329,21 +317,17 @@ def run_dialog_row(ctx: Context, row: Row, expect: Findings) -> None:
                f"{what}: OK saved {key} as {saved.get(key)}, expected {expected[key]}")
 
 
-def _row_case(row: Row):
-    def run(ctx: Context):
-        ctx.display(WIDTH, HEIGHT)
-        store_values(ctx, row.stored())
-        expect = Findings()
-        run_saver_row(ctx, row, expect)
-        run_dialog_row(ctx, row, expect)
-        expect.verdict()
-    run.__name__ = f"test_bad_settings_{row.name}"
-    run.__doc__ = f"Stored values of the row '{row.name}': the saver and the dialog fall back."
-    return case(timeout=120, name=f"bad_settings_{row.name}")(run)
-
-
-for _row in ROWS:
-    globals()[f"test_bad_settings_{_row.name}"] = _row_case(_row)
+@case(timeout=120)
+@pytest.mark.parametrize("row", ROWS, ids=lambda row: row.name)
+def test_bad_settings(ctx: Context, row: Row):
+    """Stored values of one row: the saver and the dialog fall back.  Every row
+    is its own case, so xdist spreads them over its workers."""
+    ctx.display(WIDTH, HEIGHT)
+    store_values(ctx, row.stored())
+    expect = Findings()
+    run_saver_row(ctx, row, expect)
+    run_dialog_row(ctx, row, expect)
+    expect.verdict()
 
 
 # ---- command lines ---------------------------------------------------------------------
@@ -355,7 +339,7 @@ def _watch_windows(ctx: Context, proc, seconds: float) -> list:
     """X windows mapped while the process runs, for at most `seconds`."""
     seen = []
     t0 = time.monotonic()
-    while proc.poll() is None and time.monotonic() - t0 < seconds:
+    while proc.poll() is None and time.monotonic() - t0 < scaled(seconds):
         seen += ctx.x.visible_top_windows()
         time.sleep(0.1)
     return seen
@@ -400,7 +384,7 @@ def test_command_lines_config_mode(ctx: Context):
         check(all(c in states for c in ("OK", "About", BOX_CAPTION)),
               f"{what}: the dialog lacks its controls: {sorted(states)}")
         no_crash_dialog(ctx, what)
-        r = probe(ctx, "close", DIALOG)
+        r = ctx.probe("close", DIALOG)
         check(r.returncode == 0, f"{what}: no dialog to close")
         expect_exit(ctx, proc, 10, f"{what}, close control")
 
@@ -441,7 +425,7 @@ def test_second_saver_leaves_the_first_alone(ctx: Context):
     x = ctx.display(WIDTH, HEIGHT)
     first, wid = ctx.start_running_saver()
     time.sleep(2)
-    before = check_screen(ctx, ctx.shot("first"), BLUE, False, 3, "first saver")
+    before = check_screen(ctx, ctx.shot("first"), BLUE_VALUE, False, 3, "first saver")
 
     t0 = time.monotonic()
     second = ctx.start_saver("/S")
@@ -458,7 +442,7 @@ def test_second_saver_leaves_the_first_alone(ctx: Context):
 
     check(first.poll() is None, f"the first saver ended (code {first.returncode})")
     time.sleep(1.5)
-    after = check_screen(ctx, ctx.shot("first-after"), BLUE, False, 2.5 + took + 1.5,
+    after = check_screen(ctx, ctx.shot("first-after"), BLUE_VALUE, False, 2.5 + took + 1.5,
                          "first saver after the second /S")
     check(set(after) != set(before), "the first saver's crawlet stopped moving")
     x.key("space")

@@ -5,19 +5,13 @@ Windows process's lifetime."""
 import math
 import time
 
-from harness import (APP_TITLE, BLACK, SAVER_CAPTION, WHITE, Context, bbox, case, check,
-                     colorref_to_rgb, wait_exit, wait_until)
+import pytest
 
-BLUE = colorref_to_rgb(16711680)
-GREEN = colorref_to_rgb(65280)
+from harness import (APP_TITLE, BLACK, BLUE, CORNER, GREEN, LABEL, RADIUS_PX, SAVER_CAPTION,
+                     SETTINGS_KEY, STEP_PX, WHITE, Context, bbox, case, check, scaled, wait_exit,
+                     wait_until)
 
-# The label's rectangle in pixels at 96 DPI (240, 240, 3372 x 252 twips).
-LABEL = (16, 16, 225, 17)
-# While the chain has not yet filled its table, a disc is drawn at (0, 0).
-CORNER = (0, 0, 24, 24)
-
-RADIUS_PX = 8
-STEP_PX = 7
+pytestmark = pytest.mark.run_mode
 
 
 def _outside(region):
@@ -90,7 +84,7 @@ def test_defaults(ctx: Context):
     """No stored settings: black full screen, blue crawlet leaving the centre
     diagonally, no label."""
     ctx.display(1024, 768)
-    check(ctx.wine.reg_query(r"HKCU\Software\Quillomir\Setup", "CrawletColor") is None,
+    check(ctx.wine.reg_query(SETTINGS_KEY, "CrawletColor") is None,
           "the fresh prefix already holds a CrawletColor")
     proc, wid = ctx.start_running_saver()
     t_window = time.monotonic()
@@ -325,7 +319,7 @@ def test_other_switches(ctx: Context):
         t0 = time.monotonic()
         proc = ctx.start_saver(*args)
         seen = []
-        while proc.poll() is None and time.monotonic() - t0 < 8:
+        while proc.poll() is None and time.monotonic() - t0 < scaled(8):
             seen += [w for w in x.visible_top_windows()]
             time.sleep(0.1)
         rc = wait_exit(proc, 0.1)

@@ -7,7 +7,9 @@
 //   quillomir_ui_probe click TITLE CAPTION   clicks the control (BM_CLICK, or a mouse
 //                                            click posted to a static)
 //   quillomir_ui_probe close TITLE           the close control: WM_SYSCOMMAND SC_CLOSE
+//   quillomir_ui_probe cursor                GetCursorInfo, as one JSON object
 //
+// `list` walks EnumWindows, so the windows come top of the z-order first.
 // Exit code 0 on success, 2 when the window or control is not there.
 #include <windows.h>
 
@@ -311,6 +313,20 @@ int Close(const wchar_t* title) {
     return 0;
 }
 
+// Under Wine, CURSOR_SHOWING reflects the display count of the thread that owns
+// the foreground input, which is what a hidden pointer in the saver sets.
+int Cursor() {
+    CURSORINFO info{};
+    info.cbSize = sizeof info;
+    if (!GetCursorInfo(&info)) {
+        return 2;
+    }
+    std::printf("{\"flags\":%lu,\"showing\":%d,\"x\":%ld,\"y\":%ld}\n",
+                static_cast<unsigned long>(info.flags), (info.flags & CURSOR_SHOWING) ? 1 : 0,
+                info.ptScreenPos.x, info.ptScreenPos.y);
+    return 0;
+}
+
 void BecomeDpiAware() {
     using Fn = BOOL(WINAPI*)(DPI_AWARENESS_CONTEXT);
     const auto set = reinterpret_cast<Fn>(reinterpret_cast<void*>(
@@ -334,10 +350,12 @@ int wmain(int argc, wchar_t** argv) {
         rc = Click(argv[2], argv[3]);
     } else if (command == L"close" && argc > 2) {
         rc = Close(argv[2]);
+    } else if (command == L"cursor") {
+        rc = Cursor();
     } else {
         std::fprintf(stderr,
                      "usage: quillomir_ui_probe list|measure [TITLE] | tab TITLE | "
-                     "click TITLE CAPTION | close TITLE\n");
+                     "click TITLE CAPTION | close TITLE | cursor\n");
     }
     std::fflush(stdout);
     return rc;
