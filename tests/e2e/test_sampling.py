@@ -7,9 +7,12 @@ with its own record sizes and limits, so they matter most on the shipped build."
 import re
 import time
 
-from harness import SAVER_CAPTION, WHITE, Context, case, check, wait_until
-from test_config_mode import top_windows
-from test_run_mode import BLUE, LABEL, disc_count, expect_running, straight_chain
+import pytest
+
+from harness import BLUE, LABEL, SAVER_CAPTION, WHITE, Context, case, check, wait_until
+from test_run_mode import disc_count, expect_running, straight_chain
+
+pytestmark = pytest.mark.run_mode
 
 AVERAGING = "Averaging data over 60 seconds..."
 AVERAGE_TEXT = re.compile(r"^(-?\d+) %$")
@@ -17,7 +20,7 @@ AVERAGE_TEXT = re.compile(r"^(-?\d+) %$")
 
 def label_caption(ctx: Context) -> str | None:
     """The text of the saver's one label control, read through Win32."""
-    wins = [w for w in top_windows(ctx, SAVER_CAPTION) if w["class"] != "#32770"]
+    wins = [w for w in ctx.top_windows(SAVER_CAPTION) if w["class"] != "#32770"]
     if len(wins) != 1:
         return None
     statics = [c for c in wins[0]["children"] if c["class"].lower() == "static"]
@@ -69,7 +72,7 @@ def first_average(ctx: Context, method: int, what: str) -> None:
         counts.append(disc_count(box))
         if counts[-1] >= want or time.monotonic() - t_window >= follow_until:
             break
-        time.sleep(0.8)
+        time.sleep(0.5)
     ctx.log(f"{what}: disc counts after the average: {counts}")
     check(img.count_colour(WHITE, LABEL, tolerance=60) >= 10, f"{what}: no label text")
     check(max(counts) <= want, f"{what}: crawlet of {max(counts)} discs after an average "
