@@ -64,9 +64,10 @@ def first_average(ctx: Context, method: int, what: str) -> None:
     # disc more than its new length, average + 5, as at the start (5, 6 discs).
     # Followed while the chain still runs straight from the centre: on this
     # screen the head reaches an edge about 84 ticks after the start.
+    straight_for = 76
     want = average + 6
     counts = []
-    follow_until = min(t_change + want - 6 + 4, 80)
+    follow_until = min(t_change + want - 6 + 4, straight_for)
     while True:
         img, _, box = straight_chain(ctx, BLUE, f"{what}-after-{len(counts)}")
         counts.append(disc_count(box))
@@ -80,7 +81,7 @@ def first_average(ctx: Context, method: int, what: str) -> None:
     if average > 0:
         check(max(counts) > 6, f"{what}: the crawlet did not grow after an average of "
                                f"{average} %: {counts} discs")
-    if t_change + want - 6 + 2 < 80:
+    if t_change + want - 6 + 2 < straight_for:
         check(counts[-1] == want, f"{what}: crawlet of {counts[-1]} discs after an average "
                                   f"of {average} %, expected {want}")
     else:
