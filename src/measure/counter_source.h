@@ -7,14 +7,22 @@
 namespace quillomir {
 
 // Each reading is one system query; an empty optional is a failed query.
+// The three must describe the same processors: over any interval the idle
+// time's change is at most ProcessorCount times the system time's change.
+// A count of processors taken from one view of the machine and an idle total
+// from another (a 32-bit view of a larger machine, one processor group of
+// several) would put the idle share above 100.
 class CounterSource {
   public:
     virtual ~CounterSource() = default;
 
+    // How many processors' time one unit of SystemTime stands for: the number
+    // of processors when SystemTime is a clock, 1 when it already sums the
+    // time of every processor that IdleTime covers.
     virtual std::optional<std::uint32_t> ProcessorCount() = 0;
-    // Idle time of all processors together, in 100-ns units, as its raw 8 bytes.
+    // Idle time of the processors together, in 100-ns units, as its raw 8 bytes.
     virtual std::optional<std::uint64_t> IdleTime() = 0;
-    // The system time, in the same unit, as its raw 8 bytes.
+    // The elapsed time, in the same unit, as its raw 8 bytes.
     virtual std::optional<std::uint64_t> SystemTime() = 0;
 };
 

@@ -61,19 +61,27 @@ void frmConfig::CommandAbout_Click() {
 }
 
 void frmConfig::CommandOK_Click() {
-    if (!SaveAll()) {
-        host_.ShowMessage(kSaveFailedMessage);
-        return;
+    switch (SaveAll()) {
+        case SaveOutcome::kSaved:
+            host_.Close();
+            return;
+        case SaveOutcome::kNothingSaved:
+            host_.ShowMessage(kSaveFailedMessage);
+            return;
+        case SaveOutcome::kPartlySaved:
+            host_.ShowMessage(kPartlySavedMessage);
+            return;
     }
-    host_.Close();
 }
 
-bool frmConfig::SaveAll() {
+SaveOutcome frmConfig::SaveAll() {
     const std::int16_t method = host_.IsChecked("optMemory") ? kMethodMemory : kMethodCpu;
-    // Stops at the first refusal: the user is told, and OK can try again.
-    return SaveSetting(settings_, kCrawletMethodKey, method) &&
-           SaveSetting(settings_, kCrawletColorKey, CrawletColor) &&
-           SaveSetting(settings_, kDisplayValueKey, DisplayValue);
+    const SettingChange changes[] = {
+        {kCrawletMethodKey, method},
+        {kCrawletColorKey, CrawletColor},
+        {kDisplayValueKey, DisplayValue},
+    };
+    return SaveSettingsTogether(settings_, changes);
 }
 
 void frmConfig::Click(std::string_view control) {

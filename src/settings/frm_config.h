@@ -25,6 +25,11 @@ inline constexpr ColorOption kColorOptions[] = {
 inline constexpr std::string_view kSaveFailedMessage =
     "The settings could not be saved. Press OK to try again, or close the window to leave "
     "them as they were.";
+// When the earlier settings could not be put back either, nothing may be
+// promised about what is stored.
+inline constexpr std::string_view kPartlySavedMessage =
+    "The settings could not be saved, and the earlier ones could not be put back: the "
+    "settings may be partly saved. Press OK to try again.";
 
 // Opens the About box, or shows the one already open.
 class AboutOpener {
@@ -45,8 +50,9 @@ class frmConfig {
     void optRed_Click();
     void optWhite_Click();
     void CommandAbout_Click();
-    // Saves the three choices and closes; when the store refuses one, says so
-    // and stays open so that nothing looks saved that was not.
+    // Saves the three choices together and closes; when the store refuses one,
+    // puts the others back, says so and stays open so that nothing looks saved
+    // that was not.
     void CommandOK_Click();
 
     // Runs the handler of the named control; controls without one are ignored.
@@ -58,7 +64,7 @@ class frmConfig {
     std::int16_t CrawletMethod = 0;
 
   private:
-    bool SaveAll();
+    SaveOutcome SaveAll();
 
     DialogHost& host_;
     SettingsStore& settings_;

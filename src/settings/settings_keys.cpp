@@ -1,6 +1,7 @@
 #include "settings/settings_keys.h"
 
 #include <limits>
+#include <vector>
 
 namespace quillomir {
 
@@ -62,6 +63,43 @@ std::int32_t ReadSetting(SettingsStore& store, const SettingKey& key) {
 
 bool SaveSetting(SettingsStore& store, const SettingKey& key, std::int32_t value) {
     return store.Save(kSettingsApplication, kSettingsSection, key.name, FormatSettingText(value));
+}
+
+namespace {
+
+bool PutBack(SettingsStore& store, const SettingKey& key, const StoredText& before) {
+    switch (before.kind) {
+        case StoredText::Kind::kAbsent:
+            return store.Remove(kSettingsApplication, kSettingsSection, key.name);
+        case StoredText::Kind::kText:
+            return store.Save(kSettingsApplication, kSettingsSection, key.name, before.text);
+        case StoredText::Kind::kOther:
+            break;
+    }
+    return false;  // what it held cannot be written back
+}
+
+}  // namespace
+
+SaveOutcome SaveSettingsTogether(SettingsStore& store, std::span<const SettingChange> changes) {
+    std::vector<StoredText> before;
+    before.reserve(changes.size());
+    for (const SettingChange& change : changes) {
+        before.push_back(store.Find(kSettingsApplication, kSettingsSection, change.key.name));
+    }
+    for (std::size_t i = 0; i < changes.size(); ++i) {
+        if (SaveSetting(store, changes[i].key, changes[i].value)) {
+            continue;
+        }
+        // Newest first, and every one is tried even after one fails, so that
+        // as much as possible is back as it was.
+        bool restored = true;
+        for (std::size_t j = i; j-- > 0;) {
+            restored = PutBack(store, changes[j].key, before[j]) && restored;
+        }
+        return restored ? SaveOutcome::kNothingSaved : SaveOutcome::kPartlySaved;
+    }
+    return SaveOutcome::kSaved;
 }
 
 }  // namespace quillomir

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -48,5 +49,21 @@ std::int32_t ReadSetting(SettingsStore& store, const SettingKey& key);
 
 // False when the store could not save it.
 bool SaveSetting(SettingsStore& store, const SettingKey& key, std::int32_t value);
+
+struct SettingChange {
+    SettingKey key;
+    std::int32_t value;
+};
+
+enum class SaveOutcome {
+    kSaved,         // every change is stored
+    kNothingSaved,  // a change was refused and the store is as it was before
+    kPartlySaved,   // a change was refused and putting back the earlier ones failed too
+};
+
+// Saves all the changes or none of them, as far as the store allows: what each
+// key held is taken first, and when the store refuses a change the keys already
+// written get their old texts back (or are removed when they were absent).
+SaveOutcome SaveSettingsTogether(SettingsStore& store, std::span<const SettingChange> changes);
 
 }  // namespace quillomir

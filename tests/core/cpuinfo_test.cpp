@@ -30,6 +30,9 @@ TEST(CpuInfoQuery, BusyShareRoundedHalfUp) {
         {1, 375, 1000, 63},  // idle share 37.5
         {1, 374, 1000, 63},  // 37.4
         {1, 376, 1000, 62},  // 37.6
+        // The ratio 0.37504 is held as 0.3750, so the idle share is exactly 37.5
+        // and rounds up to 63; unrounded it would be 37.504 and give 62.
+        {1, 37'504, 100'000, 63},
         {4, 300'000'000, 100'000'000, 25},
         // A clock set back: far outside 0..100, passed on unclamped.
         {1, 50'000'000, -100'000'000, 150},

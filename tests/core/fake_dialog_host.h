@@ -110,17 +110,49 @@ class FakeStore : public SettingsStore {
               std::string_view text) override {
         EXPECT_EQ(application, "Quillomir");
         EXPECT_EQ(section, "Setup");
-        if (refused.contains(std::string(key))) {
+        if (refused.contains(std::string(key)) || savesLeft == 0) {
             return false;
+        }
+        if (savesLeft > 0) {
+            --savesLeft;
         }
         saves.emplace_back(key, text);
         values[std::string(key)] = text;
         return true;
     }
 
+    StoredText Find(std::string_view application, std::string_view section,
+                    std::string_view key) override {
+        EXPECT_EQ(application, "Quillomir");
+        EXPECT_EQ(section, "Setup");
+        if (unreadable.contains(std::string(key))) {
+            return {StoredText::Kind::kOther, {}};
+        }
+        const auto it = values.find(std::string(key));
+        return it == values.end() ? StoredText{} : StoredText{StoredText::Kind::kText, it->second};
+    }
+
+    bool Remove(std::string_view application, std::string_view section,
+                std::string_view key) override {
+        EXPECT_EQ(application, "Quillomir");
+        EXPECT_EQ(section, "Setup");
+        if (failRemoves) {
+            return false;
+        }
+        removes.emplace_back(key);
+        values.erase(std::string(key));
+        return true;
+    }
+
     std::map<std::string, std::string> values;
+    // Keys whose saves are refused, and how many more saves succeed (-1: all).
     std::set<std::string> refused;
+    int savesLeft = -1;
+    bool failRemoves = false;
+    // Keys that hold something other than readable text.
+    std::set<std::string> unreadable;
     std::vector<std::pair<std::string, std::string>> saves;
+    std::vector<std::string> removes;
 };
 
 class FakeShell : public Shell {

@@ -107,12 +107,27 @@ class InMemorySettings : public SettingsStore {
         return true;
     }
 
+    StoredText Find(std::string_view application, std::string_view section,
+                    std::string_view key) override {
+        const auto it = values.find(Address{application, section, key});
+        return it == values.end() ? StoredText{} : StoredText{StoredText::Kind::kText, it->second};
+    }
+    bool Remove(std::string_view application, std::string_view section,
+                std::string_view key) override {
+        if (failRemoves) {
+            return false;
+        }
+        values.erase(Address{application, section, key});
+        return true;
+    }
+
     void Put(std::string_view key, std::string_view text) {
         values[Address{"Quillomir", "Setup", key}] = text;
     }
 
     std::map<Address, std::string> values;
     bool failSaves = false;
+    bool failRemoves = false;
 };
 
 // Records what the saver window asks of its host. ShowPointer models the

@@ -13,6 +13,7 @@ namespace quillomir::config_test {
 namespace {
 
 using Saves = std::vector<std::pair<std::string, std::string>>;
+using Stored = std::map<std::string, std::string>;
 
 Saves Saved(const char* method, const char* color, const char* display) {
     return {{"CrawletMethod", method}, {"CrawletColor", color}, {"DisplayValue", display}};
@@ -158,6 +159,81 @@ TEST(FrmConfigSave, ARefusedSaveKeepsTheDialogOpenAndSaysSo) {
         EXPECT_EQ(dialog.store.saves, Saved("1", "65280", "0")) << refused;
         EXPECT_EQ(dialog.host.closeRequests, 1) << refused;
         EXPECT_EQ(dialog.host.messages.size(), 1u) << refused;
+    }
+}
+
+TEST(FrmConfigSave, ARefusalPutsTheEarlierKeysBackAsTheyWere) {
+    // The store before OK: empty (every key absent), or holding a text in every
+    // key, or a mix, so that both removing and rewriting are put to work.
+    const std::map<std::string, std::string> befores[] = {
+        {},
+        {{"CrawletMethod", "2"}, {"CrawletColor", "128"}, {"DisplayValue", "1"}},
+        {{"CrawletColor", "junk"}},
+        {{"CrawletMethod", "3"}},
+    };
+    for (const auto& before : befores) {
+        for (const char* refused : {"CrawletColor", "DisplayValue"}) {
+            const std::string where = ::testing::PrintToString(before) + " refused " + refused;
+            Dialog dialog(before);
+            dialog.UserClicks("optRed");
+            dialog.UserClicks("chkValue");
+            dialog.store.refused = {refused};
+            dialog.UserClicks("CommandOK");
+            EXPECT_EQ(dialog.store.values, before) << where;
+            EXPECT_EQ(dialog.host.closeRequests, 0) << where;
+            EXPECT_EQ(dialog.host.messages,
+                      std::vector<std::string>{std::string(kSaveFailedMessage)})
+                << where;
+        }
+    }
+}
+
+TEST(FrmConfigSave, ARefusalAtTheFirstKeyWritesNothing) {
+    Dialog dialog(Stored{{"CrawletColor", "255"}});
+    dialog.store.refused = {"CrawletMethod"};
+    dialog.UserClicks("CommandOK");
+    EXPECT_TRUE(dialog.store.saves.empty());
+    EXPECT_TRUE(dialog.store.removes.empty());
+    EXPECT_EQ(dialog.host.messages, std::vector<std::string>{std::string(kSaveFailedMessage)});
+}
+
+TEST(FrmConfigSave, WhenPuttingBackFailsTooTheMessageSaysSo) {
+    const std::string partly(kPartlySavedMessage);
+    {
+        // The earlier keys were absent and cannot be removed again.
+        Dialog dialog({});
+        dialog.store.refused = {"DisplayValue"};
+        dialog.store.failRemoves = true;
+        dialog.UserClicks("optGreen");
+        dialog.UserClicks("CommandOK");
+        EXPECT_EQ(dialog.host.messages, std::vector<std::string>{partly});
+        EXPECT_EQ(dialog.host.closeRequests, 0);
+    }
+    {
+        // The earlier key held a text, and the store takes no save after the first.
+        Dialog dialog(Stored{{"CrawletMethod", "2"}, {"CrawletColor", "255"}});
+        dialog.store.savesLeft = 1;
+        dialog.UserClicks("CommandOK");
+        EXPECT_EQ(dialog.host.messages, std::vector<std::string>{partly});
+        EXPECT_EQ(dialog.host.closeRequests, 0);
+    }
+    {
+        // What the first key held cannot be read, so it cannot be written back.
+        Dialog dialog({});
+        dialog.store.unreadable = {"CrawletMethod"};
+        dialog.store.refused = {"CrawletColor"};
+        dialog.UserClicks("CommandOK");
+        EXPECT_EQ(dialog.host.messages, std::vector<std::string>{partly});
+    }
+    {
+        // Every key is tried: one that fails to come back does not stop the others.
+        Dialog dialog(Stored{{"CrawletColor", "255"}});
+        dialog.store.refused = {"DisplayValue"};
+        dialog.store.failRemoves = true;  // CrawletMethod was absent
+        dialog.UserClicks("optGreen");
+        dialog.UserClicks("CommandOK");
+        EXPECT_EQ(dialog.store.values.at("CrawletColor"), "255");
+        EXPECT_EQ(dialog.host.messages, std::vector<std::string>{partly});
     }
 }
 

@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <memory>
 #include <set>
+#include <tuple>
 
 #include "fakes.h"
 
@@ -111,6 +112,20 @@ TEST_F(FrmMainTest, TheHeadingIsSeededFromTheTimeOfDayAndTheHeadCentred) {
         EXPECT_EQ(form->crawlet.SegmentPos[0], (SegmentPoint{28800, 16200}));
     }
     EXPECT_EQ(seen, (std::set<int>{1, 2, 3, 4}));
+}
+
+TEST_F(FrmMainTest, TheCentreRoundsHalvesToTheEvenNeighbour) {
+    // Halves that end in .5 go to the even neighbour: down from 480.5, up from
+    // 481.5, so neither a floor nor a round-half-up gives both.
+    const std::tuple<float, float, SegmentPoint> cases[] = {
+        {961, 721, {480, 360}},
+        {963, 723, {482, 362}},
+        {962, 724, {481, 362}},
+    };
+    for (const auto& [width, height, head] : cases) {
+        surface = RecordingSurface(width, height);
+        EXPECT_EQ(Load().crawlet.SegmentPos[0], head) << width << " x " << height;
+    }
 }
 
 TEST_F(FrmMainTest, MethodThreeAveragesMakeTopMostsResult) {

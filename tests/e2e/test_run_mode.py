@@ -386,3 +386,37 @@ def test_stays_on_top(ctx: Context):
     order = x.stacking_order()
     ctx.log(f"on the X screen the saver is {'above' if order.index(wid) > order.index(pad) else 'below'} Notepad")
     expect_running(proc, "with another window opened")
+
+
+def caption_box(img, region):
+    """Bounding box (x, y, w, h) of the label's white text inside `region`."""
+    pts = img.points(lambda c: min(c) >= 160, region)
+    check(len(pts) >= 40, f"only {len(pts)} white pixels in {region}")
+    return bbox(pts)
+
+
+@case(timeout=120)
+def test_label_font_follows_dpi(ctx: Context):
+    """The label's font is the message font at the window's DPI: at 192 DPI the
+    caption is about twice as tall as at 96 DPI and still fits in the label's
+    rectangle (240, 240, 3372 x 252 twips: 32, 32, 450 x 34 pixels)."""
+    ctx.settings(DisplayValue=1)
+    proc, wid = ctx.start_running_saver()
+    time.sleep(3)
+    small = caption_box(ctx.shot("label-96"), (0, 0, 300, 60))
+    ctx.x.key("space")
+    expect_exit(ctx, proc, 10, "key at 96 DPI")
+
+    ctx.wine.reg_set(r"HKCU\Control Panel\Desktop", "LogPixels", "192", "REG_DWORD")
+    proc, wid = ctx.start_running_saver()
+    time.sleep(3)
+    big = caption_box(ctx.shot("label-192"), (0, 0, 600, 120))
+    ctx.log(f"caption at 96 DPI {small}, at 192 DPI {big}")
+    ratio = big[3] / small[3]
+    check(1.7 <= ratio <= 2.3, f"caption {small[3]} px tall at 96 DPI, {big[3]} px at 192")
+    x, y, w, h = big
+    check(x >= 32 and y >= 32 and x + w <= 32 + 450 and y + h <= 32 + 34,
+          f"caption {big} outside the label's rectangle (32, 32, 450, 34)")
+    expect_running(proc, "192 DPI")
+    ctx.x.key("space")
+    expect_exit(ctx, proc, 10, "key at 192 DPI")

@@ -96,6 +96,52 @@ TEST_F(RegistryStoreTest, SavesThatCannotBeReadBackAreRefused) {
     EXPECT_EQ(ReadRaw(), "fallback");
 }
 
+TEST_F(RegistryStoreTest, FindTellsAbsentFromTextAndFromWhatCannotBePutBack) {
+    using Kind = StoredText::Kind;
+    EXPECT_EQ(store.Find("Quillomir", "Setup", "Raw").kind, Kind::kAbsent) << "no key at all";
+    ASSERT_TRUE(store.Save("Quillomir", "Setup", "Other", "1"));
+    EXPECT_EQ(store.Find("Quillomir", "Setup", "Raw").kind, Kind::kAbsent) << "key, no value";
+
+    ASSERT_TRUE(store.Save("Quillomir", "Setup", "Raw", "16711680"));
+    StoredText found = store.Find("Quillomir", "Setup", "Raw");
+    EXPECT_EQ(found.kind, Kind::kText);
+    EXPECT_EQ(found.text, "16711680");
+    ASSERT_TRUE(store.Save("Quillomir", "Setup", "Raw", ""));
+    found = store.Find("Quillomir", "Setup", "Raw");
+    EXPECT_EQ(found.kind, Kind::kText) << "an empty text is still a text";
+    EXPECT_EQ(found.text, "");
+
+    const DWORD number = 7;
+    WriteRaw(REG_DWORD, &number, sizeof number);
+    EXPECT_EQ(store.Find("Quillomir", "Setup", "Raw").kind, Kind::kOther) << "REG_DWORD";
+    const std::wstring tooLong(300, L'7');
+    WriteRaw(REG_SZ, tooLong.c_str(), static_cast<DWORD>((tooLong.size() + 1) * sizeof(wchar_t)));
+    EXPECT_EQ(store.Find("Quillomir", "Setup", "Raw").kind, Kind::kOther) << "300 characters";
+    EXPECT_EQ(store.Find("Quillomir", "Set\\up", "Raw").kind, Kind::kOther) << "bad name";
+}
+
+TEST_F(RegistryStoreTest, RemoveLeavesTheKeyAbsent) {
+    EXPECT_TRUE(store.Remove("Quillomir", "Setup", "Raw")) << "nothing there to start with";
+    ASSERT_TRUE(store.Save("Quillomir", "Setup", "Raw", "2"));
+    ASSERT_TRUE(store.Save("Quillomir", "Setup", "Kept", "5"));
+    EXPECT_TRUE(store.Remove("Quillomir", "Setup", "Raw"));
+    EXPECT_EQ(store.Find("Quillomir", "Setup", "Raw").kind, StoredText::Kind::kAbsent);
+    EXPECT_EQ(store.Read("Quillomir", "Setup", "Kept", "x"), "5") << "only that value goes";
+    EXPECT_TRUE(store.Remove("Quillomir", "Setup", "Raw")) << "a second time";
+    EXPECT_FALSE(store.Remove("Quillomir", "Setup", ""));
+}
+
+TEST_F(RegistryStoreTest, SettingsSavedTogetherComeBackWhenOneIsRefused) {
+    // The store refuses a name with a backslash, which would reach into another key.
+    ASSERT_TRUE(store.Save("Quillomir", "Setup", "CrawletColor", "255"));
+    const SettingKey refusedKey{"Crawlet\\Other", IntWidth::Int32, 0};
+    const SettingChange changes[] = {
+        {kCrawletMethodKey, 2}, {kCrawletColorKey, 65280}, {refusedKey, 1}};
+    EXPECT_EQ(SaveSettingsTogether(store, changes), SaveOutcome::kNothingSaved);
+    EXPECT_EQ(store.Find("Quillomir", "Setup", "CrawletMethod").kind, StoredText::Kind::kAbsent);
+    EXPECT_EQ(store.Read("Quillomir", "Setup", "CrawletColor", "x"), "255");
+}
+
 TEST(RegistryStore, SaveWhereNoKeyCanBeCreatedFails) {
     // HARDWARE is a volatile branch: no lasting key may be made beneath it.
     RegistryStore volatileParent(HKEY_LOCAL_MACHINE, L"HARDWARE\\QuillomirTest");

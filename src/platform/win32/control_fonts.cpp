@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cwchar>
 #include <string>
+#include <utility>
 
 #include "dpi.h"
 #include "text.h"
@@ -61,6 +62,18 @@ bool FaceInstalled(const std::wstring& face) {
 ScopedFont CreateDialogFont(UINT dpi) {
     const LOGFONTW font = MessageFont(dpi);
     return ScopedFont(CreateFontIndirectW(&font));
+}
+
+bool DpiDialogFont::Apply(HWND control, UINT dpi) {
+    ScopedFont font = CreateDialogFont(dpi);
+    if (!font) {
+        return false;
+    }
+    if (control) {
+        SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(font.get()), TRUE);
+    }
+    font_ = std::move(font);
+    return true;
 }
 
 ScopedFont CreateControlFont(const ControlFont& wanted, UINT dpi) {

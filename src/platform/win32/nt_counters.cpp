@@ -3,47 +3,40 @@
 #include <windows.h>
 #include <winternl.h>
 
-#include <cstddef>
 #include <cstring>
+#include <vector>
 
 namespace quillomir::win32 {
 
 namespace {
 
-constexpr unsigned long kBasicInformation = 0;
-constexpr unsigned long kPerformanceInformation = 2;
-constexpr unsigned long kTimeOfDayInformation = 3;
+// One record for each processor (with several processor groups, for those of
+// the caller's group; a 32-bit process may be shown fewer). Whatever set the
+// kernel reports, idle, kernel and user time are summed over that same set, so
+// the two totals always describe the same processors.
+constexpr unsigned long kProcessorPerformanceInformation = 8;
+static_assert(sizeof(SYSTEM_PROCESSOR_PERFORMANCE_INFORMATION) == 48);
 
-// The kernel insists on the exact record size for the basic information, and
-// that size differs between the 32-bit and 64-bit layouts.
-#if defined(_WIN64)
-static_assert(sizeof(SYSTEM_BASIC_INFORMATION) == 64);
-static_assert(offsetof(SYSTEM_BASIC_INFORMATION, NumberOfProcessors) == 56);
-#else
-static_assert(sizeof(SYSTEM_BASIC_INFORMATION) == 44);
-static_assert(offsetof(SYSTEM_BASIC_INFORMATION, NumberOfProcessors) == 40);
-#endif
-static_assert(sizeof(SYSTEM_TIMEOFDAY_INFORMATION) == 48);
-static_assert(offsetof(SYSTEM_TIMEOFDAY_INFORMATION, CurrentTime) == 8);
+// A group holds at most 64 processors, so the first buffer nearly always fits;
+// it grows if the kernel asks for more, up to a bound no machine reaches.
+constexpr std::size_t kFirstRecords = 64;
+constexpr std::size_t kMostRecords = 4096;
 
-constexpr unsigned long kPerformanceSize = 312;
-constexpr std::size_t kIdleTimeOffset = 0;
-constexpr std::size_t kCurrentTimeOffset = 8;
-
+constexpr long kStatusInfoLengthMismatch = static_cast<long>(0xC0000004L);
 // Statuses meaning "this system has no such query", as opposed to a query
 // that exists and failed.
 constexpr long kStatusNotImplemented = static_cast<long>(0xC0000002L);
 constexpr long kStatusInvalidInfoClass = static_cast<long>(0xC0000003L);
 constexpr long kStatusNotSupported = static_cast<long>(0xC00000BBL);
 
-std::uint64_t ReadRaw8(const void* bytes) {
-    std::uint64_t value = 0;
-    std::memcpy(&value, bytes, sizeof value);
-    return value;
-}
-
 std::uint64_t FromFileTime(const FILETIME& time) {
     return (static_cast<std::uint64_t>(time.dwHighDateTime) << 32) | time.dwLowDateTime;
+}
+
+std::uint64_t FromLarge(const LARGE_INTEGER& value) {
+    std::uint64_t raw = 0;
+    std::memcpy(&raw, &value, sizeof raw);
+    return raw;
 }
 
 NtCounterSource::QueryFunction ResolveQuery() {
@@ -63,76 +56,82 @@ NtCounterSource::NtCounterSource(Path path) {
     }
 }
 
-NtCounterSource::Outcome NtCounterSource::Query(unsigned long infoClass, void* buffer,
-                                                unsigned long size) const {
-    if (!query_) {
-        return Outcome::kUnsupported;
-    }
-    std::memset(buffer, 0, size);
-    const long status = query_(infoClass, buffer, size, nullptr);
-    if (status == 0) {
+NtCounterSource::Outcome NtCounterSource::ReadPerProcessor(Totals& totals) {
+    std::vector<SYSTEM_PROCESSOR_PERFORMANCE_INFORMATION> records(kFirstRecords);
+    for (;;) {
+        const auto bytes = static_cast<unsigned long>(records.size() * sizeof records[0]);
+        std::memset(records.data(), 0, bytes);
+        unsigned long returned = 0;
+        const long status =
+            query_(kProcessorPerformanceInformation, records.data(), bytes, &returned);
+        if (status == kStatusInfoLengthMismatch && records.size() < kMostRecords) {
+            records.resize(records.size() * 2);
+            continue;
+        }
+        if (status == kStatusNotImplemented || status == kStatusInvalidInfoClass ||
+            status == kStatusNotSupported) {
+            return Outcome::kUnsupported;
+        }
+        const std::size_t count = returned / sizeof records[0];
+        if (status != 0 || count == 0 || count > records.size()) {
+            return Outcome::kFailed;
+        }
+        totals = {};
+        for (std::size_t i = 0; i < count; ++i) {
+            totals.idle += FromLarge(records[i].IdleTime);
+            totals.all += FromLarge(records[i].KernelTime) + FromLarge(records[i].UserTime);
+        }
+        processorsSummed_ = static_cast<std::uint32_t>(count);
         return Outcome::kOk;
     }
-    if (status == kStatusNotImplemented || status == kStatusInvalidInfoClass ||
-        status == kStatusNotSupported) {
-        return Outcome::kUnsupported;
-    }
-    return Outcome::kFailed;
 }
 
-std::optional<std::uint32_t> NtCounterSource::ProcessorCount() {
-    SYSTEM_BASIC_INFORMATION basic;
-    switch (Query(kBasicInformation, &basic, sizeof basic)) {
-        case Outcome::kOk:
-            // The field is a signed char in the header; the count is unsigned.
-            return static_cast<unsigned char>(basic.NumberOfProcessors);
-        case Outcome::kFailed:
-            return std::nullopt;
-        case Outcome::kUnsupported:
-            break;
+std::optional<NtCounterSource::Totals> NtCounterSource::ReadTotals() {
+    if (query_) {
+        Totals totals;
+        switch (ReadPerProcessor(totals)) {
+            case Outcome::kOk:
+                return totals;
+            case Outcome::kFailed:
+                return std::nullopt;
+            case Outcome::kUnsupported:
+                break;
+        }
     }
     usedKernel32_ = true;
-    const DWORD count = GetActiveProcessorCount(ALL_PROCESSOR_GROUPS);
-    if (count == 0) {
-        return std::nullopt;
-    }
-    return static_cast<std::uint32_t>(count);
-}
-
-std::optional<std::uint64_t> NtCounterSource::IdleTime() {
-    unsigned char performance[kPerformanceSize];
-    switch (Query(kPerformanceInformation, performance, sizeof performance)) {
-        case Outcome::kOk:
-            return ReadRaw8(performance + kIdleTimeOffset);
-        case Outcome::kFailed:
-            return std::nullopt;
-        case Outcome::kUnsupported:
-            break;
-    }
-    usedKernel32_ = true;
-    // GetSystemTimes sums the idle time of all processors, as the query does.
+    // The same sums, made by kernel32 over the caller's processor group.
     FILETIME idle{}, kernel{}, user{};
     if (!GetSystemTimes(&idle, &kernel, &user)) {
         return std::nullopt;
     }
-    return FromFileTime(idle);
+    return Totals{FromFileTime(idle), FromFileTime(kernel) + FromFileTime(user)};
+}
+
+std::optional<std::uint32_t> NtCounterSource::ProcessorCount() {
+    return 1;
 }
 
 std::optional<std::uint64_t> NtCounterSource::SystemTime() {
-    SYSTEM_TIMEOFDAY_INFORMATION timeOfDay;
-    switch (Query(kTimeOfDayInformation, &timeOfDay, sizeof timeOfDay)) {
-        case Outcome::kOk:
-            return ReadRaw8(reinterpret_cast<const unsigned char*>(&timeOfDay) +
-                            kCurrentTimeOffset);
-        case Outcome::kFailed:
-            return std::nullopt;
-        case Outcome::kUnsupported:
-            break;
+    pendingIdle_.reset();
+    const std::optional<Totals> totals = ReadTotals();
+    if (!totals) {
+        return std::nullopt;
     }
-    usedKernel32_ = true;
-    FILETIME now{};
-    GetSystemTimeAsFileTime(&now);
-    return FromFileTime(now);
+    pendingIdle_ = totals->idle;
+    return totals->all;
+}
+
+std::optional<std::uint64_t> NtCounterSource::IdleTime() {
+    if (pendingIdle_) {
+        const std::uint64_t idle = *pendingIdle_;
+        pendingIdle_.reset();
+        return idle;
+    }
+    const std::optional<Totals> totals = ReadTotals();
+    if (!totals) {
+        return std::nullopt;
+    }
+    return totals->idle;
 }
 
 }  // namespace quillomir::win32

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cwchar>
+#include <utility>
 
 #include "scoped_win.h"
 #include "text.h"
@@ -34,26 +35,57 @@ std::wstring RegistryStore::KeyPath(std::string_view application, std::string_vi
     return path + app + L'\\' + sect;
 }
 
-std::string RegistryStore::Read(std::string_view application, std::string_view section,
-                                std::string_view key, std::string_view fallback) {
+StoredText RegistryStore::Find(std::string_view application, std::string_view section,
+                               std::string_view key) {
     const std::wstring path = KeyPath(application, section);
     const std::wstring name = NamePart(key);
     if (path.empty() || name.empty()) {
-        return std::string(fallback);
+        return {StoredText::Kind::kOther, {}};
     }
-    // A fixed buffer bounds the read: a longer value answers ERROR_MORE_DATA
-    // and reads as missing, as does a value of any type other than REG_SZ.
+    // A fixed buffer bounds the read: a longer value answers ERROR_MORE_DATA,
+    // and a value of any type other than REG_SZ ERROR_UNSUPPORTED_TYPE.
     wchar_t buffer[kMaxTextLength + 1] = {};
     DWORD size = sizeof buffer;
     const LSTATUS status = RegGetValueW(hive_, path.c_str(), name.c_str(),
                                         RRF_RT_REG_SZ | RRF_NOEXPAND, nullptr, buffer, &size);
+    if (status == ERROR_FILE_NOT_FOUND) {
+        return {};  // neither the key nor the value is there
+    }
     if (status != ERROR_SUCCESS) {
-        return std::string(fallback);
+        return {StoredText::Kind::kOther, {}};
     }
     // The size counts bytes and the terminator; stop at the first NUL in any case.
     const std::size_t units = std::min<std::size_t>(size / sizeof(wchar_t), kMaxTextLength + 1);
     const std::size_t length = wcsnlen(buffer, units);
-    return Narrow(std::wstring_view(buffer, length));
+    return {StoredText::Kind::kText, Narrow(std::wstring_view(buffer, length))};
+}
+
+std::string RegistryStore::Read(std::string_view application, std::string_view section,
+                                std::string_view key, std::string_view fallback) {
+    StoredText stored = Find(application, section, key);
+    if (stored.kind != StoredText::Kind::kText) {
+        return std::string(fallback);
+    }
+    return std::move(stored.text);
+}
+
+bool RegistryStore::Remove(std::string_view application, std::string_view section,
+                           std::string_view key) {
+    const std::wstring path = KeyPath(application, section);
+    const std::wstring name = NamePart(key);
+    if (path.empty() || name.empty()) {
+        return false;
+    }
+    ScopedKey handle;
+    const LSTATUS opened = RegOpenKeyExW(hive_, path.c_str(), 0, KEY_SET_VALUE, handle.receive());
+    if (opened == ERROR_FILE_NOT_FOUND) {
+        return true;  // no key, so no value either
+    }
+    if (opened != ERROR_SUCCESS) {
+        return false;
+    }
+    const LSTATUS deleted = RegDeleteValueW(handle.get(), name.c_str());
+    return deleted == ERROR_SUCCESS || deleted == ERROR_FILE_NOT_FOUND;
 }
 
 bool RegistryStore::Save(std::string_view application, std::string_view section,

@@ -27,6 +27,12 @@ class RegistryStore : public SettingsStore {
                      std::string_view fallback) override;
     bool Save(std::string_view application, std::string_view section, std::string_view key,
               std::string_view text) override;
+    // A value that Read would not return as stored (another type, too long, or
+    // unreadable) is kOther, so that nobody believes it can be written back.
+    StoredText Find(std::string_view application, std::string_view section,
+                    std::string_view key) override;
+    bool Remove(std::string_view application, std::string_view section,
+                std::string_view key) override;
 
   private:
     // The key's path below the hive, or empty when a part cannot name a key.

@@ -120,6 +120,7 @@ LRESULT SaverWindow::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
         case WM_DPICHANGED:
             // Every disc lands elsewhere at the new scale: repaint them all.
             surface_.SetDpi(HIWORD(wParam));
+            labelFont_.Apply(label_, HIWORD(wParam));
             PlaceLabel();
             InvalidateRect(window_, nullptr, TRUE);
             return 0;
@@ -141,8 +142,7 @@ void SaverWindow::OnCreate() {
     label_ = CreateWindowExW(0, L"STATIC", L"", WS_CHILD | SS_LEFT | SS_NOPREFIX, 0, 0, 0, 0,
                              window_, nullptr, app_.instance(), nullptr);
     if (label_) {
-        SendMessageW(label_, WM_SETFONT, reinterpret_cast<WPARAM>(GetStockObject(DEFAULT_GUI_FONT)),
-                     FALSE);
+        labelFont_.Apply(label_, surface_.dpi());
         PlaceLabel();
     }
 }

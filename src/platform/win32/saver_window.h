@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "app.h"
+#include "control_fonts.h"
 #include "cover_window.h"
 #include "gdi_surface.h"
 #include "memory_status.h"
@@ -66,6 +67,9 @@ class SaverWindow : public SaverHost, public CoverInput {
     frmMain form_;
     std::vector<std::unique_ptr<CoverWindow>> covers_;
     ScopedBrush labelBackground_{CreateSolidBrush(RGB(0, 0, 0))};
+    // The message font at the window's own DPI, like the dialogs' controls: the
+    // stock GUI font follows the system DPI, not the monitor the label is on.
+    DpiDialogFont labelFont_;
 };
 
 }  // namespace quillomir::win32
