@@ -1,7 +1,7 @@
 # Quillomir: the commands. `make test` and `make run` install what is missing.
 .PHONY: all deps build build-native build-win32 build-win64 test test-native test-win32 test-win64 \
         test-e2e run clean test-sanitize test-fuzz-corpus fuzz dist test-dist \
-        test-linux-e2e test-linux-dialog run-linux install bench bench-linux
+        test-linux-e2e test-linux-dialog run-linux install bench bench-linux test-quick test-i386
 
 JOBS ?= 2
 export WINEDEBUG := -all
@@ -42,6 +42,17 @@ test: build
 	if [ $$status -ne 0 ]; then echo "make test: FAILED"; else echo "make test: all suites passed"; fi; \
 	exit $$status
 
+# The inner loop: unit tests and the end-to-end cases on the 64-bit twin,
+# without the sanitizer and fuzz builds and without the emulated guest.
+test-quick: deps build-native build-win64
+	@rm -rf build/wine
+	@status=0; \
+	$(MAKE) --no-print-directory test-native || status=1; \
+	$(MAKE) --no-print-directory test-win64 || status=1; \
+	$(MAKE) --no-print-directory test-e2e || status=1; \
+	if [ $$status -ne 0 ]; then echo "make test-quick: FAILED"; else echo "make test-quick: all suites passed"; fi; \
+	exit $$status
+
 test-native:
 	ctest --preset native -j$(JOBS)
 
@@ -73,6 +84,12 @@ test-sanitize:
 	cmake --preset native-sanitize
 	cmake --build --preset native-sanitize -j$(JOBS)
 	ctest --preset native-sanitize -j$(JOBS)
+
+# The shipped 32-bit build, executed: its unit tests and end-to-end cases in an
+# emulated x86 guest (these hosts cannot run 32-bit code). The guest image is
+# built once and cached in ~/.cache/quillomir/guest; see tools/guest/README.md.
+test-i386: deps build-win32
+	tools/guest/test-i386
 
 # Replays the checked-in fuzz corpus: every input that once found new coverage.
 test-fuzz-corpus:
