@@ -91,6 +91,15 @@ def main() -> int:
         link = usr / "bin" / "quillomir"
         check(link.is_symlink() and link.resolve() == saver.resolve(),
               "/usr/bin/quillomir does not lead to the saver")
+        # The build was configured for another prefix: --config must still find
+        # the dialog installed beside it. Without a display the dialog itself
+        # says so, which shows that it was found and started.
+        if (usr / "bin" / "quillomir-settings").is_file():
+            env = {k: v for k, v in os.environ.items() if k not in ("DISPLAY", "WAYLAND_DISPLAY")}
+            config = subprocess.run([str(link), "--config"], env=env, capture_output=True,
+                                    text=True, timeout=30)
+            check("not installed" not in config.stderr and "display" in config.stderr,
+                  f"quillomir --config did not start the installed dialog: {config.stderr.strip()}")
         xml = usr / "share" / "xscreensaver" / "config" / "quillomir.xml"
         check(xml.is_file(), "quillomir.xml is not in /usr/share/xscreensaver/config")
         man = usr / "share" / "man" / "man6" / "quillomir.6"

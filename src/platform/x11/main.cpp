@@ -41,6 +41,9 @@ int RunSettings() {
     std::vector<std::string> places;
     if (const std::string own = OwnDirectory(); !own.empty()) {
         places.push_back(own + "/" + kSettingsProgram);
+        // Installed, the saver sits in PREFIX/libexec/xscreensaver and the dialog
+        // in PREFIX/bin, whatever prefix the build was configured with.
+        places.push_back(own + "/../../bin/" + kSettingsProgram);
     }
     places.push_back(std::string(QUILLOMIR_SETTINGS_DIR) + "/" + kSettingsProgram);
     for (const std::string& place : places) {
