@@ -106,7 +106,8 @@ def newer_installer(tmp_path_factory, identity) -> Path:
 
 def test_install_run_and_uninstall(wine_session, x64_installer, version):
     x, wine = wine_session
-    wine.set_settings(CrawletColor=255, DisplayValue=1)
+    wine.reg_set(harness.SETTINGS_KEY, "CrawletColor", "255")
+    wine.reg_set(harness.SETTINGS_KEY, "DisplayValue", "1")
     wine.reg_set(DESKTOP, "ScreenSaveTimeOut", "420")
     install(wine, x64_installer)
 
@@ -141,7 +142,7 @@ def test_install_run_and_uninstall(wine_session, x64_installer, version):
     wid = x.wait_window(xwine.SAVER_CAPTION, 40)
     assert wid is not None, "the installed saver showed no window"
     x.xdotool("windowactivate", "--sync", str(wid))
-    x.key("a")
+    x.xdotool("key", "a")
     assert harness.wait_exit(saver, 20) == 0, "the installed saver did not close on a key"
 
     # Uninstalling removes the file, the entry and the choice, and keeps the settings.

@@ -152,15 +152,28 @@ def store_values(ctx: Context, values: dict) -> None:
 
 
 def reg_values(ctx: Context) -> dict[str, tuple[str, str]]:
-    """The settings key's values as name -> (type, data), from `reg query`."""
-    r = ctx.wine.run("reg", "query", SETTINGS_KEY)
-    found = {}
-    for line in r.stdout.splitlines():
-        parts = line.strip("\r\n ").split("    ")
-        parts = [p for p in parts if p != ""]
-        if len(parts) >= 2 and parts[1].startswith("REG_"):
-            found[parts[0].strip()] = (parts[1].strip(), parts[2] if len(parts) > 2 else "")
-    return found
+    """The settings key's values as name -> (type, data), from `reg query`.
+
+    Read after OK, when the key must hold values. Right after the dialog's
+    process has ended, Wine's server can still be winding down and `reg` then
+    reads nothing; that is retried, and a query that keeps failing is reported
+    as such, not as settings that were never saved."""
+    for _ in range(3):
+        r = ctx.wine.run("reg", "query", SETTINGS_KEY)
+        found = {}
+        for line in r.stdout.splitlines():
+            parts = line.strip("\r\n ").split("    ")
+            parts = [p for p in parts if p != ""]
+            if len(parts) >= 2 and parts[1].startswith("REG_"):
+                found[parts[0].strip()] = (parts[1].strip(), parts[2] if len(parts) > 2 else "")
+        if r.returncode == 0 and found:
+            return found
+        ctx.log(f"reg query {SETTINGS_KEY}: exit {r.returncode}, {len(found)} values; "
+                f"{r.stderr.strip()[:200]}")
+        time.sleep(1)
+    check(False, f"reg query {SETTINGS_KEY} read no values (exit {r.returncode}): the key is "
+                 f"missing, or Wine did not answer")
+    return {}
 
 
 # ---- observing -------------------------------------------------------------------------
