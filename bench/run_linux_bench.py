@@ -22,8 +22,6 @@ from __future__ import annotations
 
 import argparse
 import json
-import os
-import signal
 import subprocess
 import sys
 import tempfile
@@ -32,6 +30,9 @@ from pathlib import Path
 
 ROOT = Path(__file__).resolve().parent.parent
 BUILD = ROOT / "build" / "native"
+sys.path.insert(0, str(ROOT / "tools"))
+
+import xwine  # noqa: E402
 
 CPU_LIMIT = 0.012      # CPU-seconds per minute
 WAKEUP_LIMIT = 1.2     # per second
@@ -55,21 +56,6 @@ def log(message: str) -> None:
     print(f"[linux bench {time.strftime('%H:%M:%S')}] {message}", flush=True)
 
 
-def start_xvfb(width: int, height: int) -> tuple[subprocess.Popen, str]:
-    read_fd, write_fd = os.pipe()
-    server = subprocess.Popen(
-        ["Xvfb", "-displayfd", str(write_fd), "-screen", "0", f"{width}x{height}x24",
-         "-nolisten", "tcp"], pass_fds=(write_fd,), stdout=subprocess.DEVNULL,
-        stderr=subprocess.DEVNULL)
-    os.close(write_fd)
-    with os.fdopen(read_fd) as pipe:
-        number = pipe.readline().strip()
-    if not number:
-        server.kill()
-        raise RuntimeError("Xvfb did not start")
-    return server, f":{number}"
-
-
 def reading(pid: int) -> dict:
     cpu_ns = int(Path(f"/proc/{pid}/schedstat").read_text().split()[0])
     status = {}
@@ -84,16 +70,6 @@ def reading(pid: int) -> dict:
     }
 
 
-def stop(process: subprocess.Popen) -> None:
-    if process.poll() is None:
-        process.send_signal(signal.SIGTERM)
-        try:
-            process.wait(timeout=10)
-        except subprocess.TimeoutExpired:
-            process.kill()
-            process.wait()
-
-
 def measure(span: float, warmup: float) -> dict:
     saver = BUILD / "quillomir"
     floor = BUILD / "bench" / "bench_x11_floor"
@@ -104,12 +80,12 @@ def measure(span: float, warmup: float) -> dict:
     servers, clients = [], {}
     try:
         for name, kind, width, height in RUNS:
-            server, display = start_xvfb(width, height)
+            server = xwine.Xvfb(width, height).start()
             servers.append(server)
-            env = {"PATH": "/usr/bin:/bin", "DISPLAY": display, "XDG_CONFIG_HOME": config_home,
+            env = {"PATH": "/usr/bin:/bin", "DISPLAY": server.display, "XDG_CONFIG_HOME": config_home,
                    "HOME": config_home}
             clients[name] = (subprocess.Popen([str(saver if kind == "saver" else floor)],
-                                              env=env), server)
+                                              env=env), server.proc)
         log(f"{len(clients)} programs started; warming up for {warmup:.0f} s")
         time.sleep(warmup)
         for name, (client, _) in clients.items():
@@ -123,9 +99,9 @@ def measure(span: float, warmup: float) -> dict:
         elapsed = time.monotonic() - start
     finally:
         for client, _ in clients.values():
-            stop(client)
+            xwine.terminate(client, grace=10)
         for server in servers:
-            stop(server)
+            server.stop()
         subprocess.run(["rm", "-rf", config_home])
 
     results = {}

@@ -57,12 +57,15 @@ def terminate(proc: subprocess.Popen, grace: float = 2.0) -> None:
 class Xvfb:
     """A private X server.  `screens` is a list of (width, height); more than one
     gives one X screen per entry, and with xinerama=True they form one logical
-    screen that Wine reports as several monitors."""
+    screen that Wine reports as several monitors.  `extra_args` go to the server
+    as they are (such as "-ac" for a client running as another user)."""
 
     def __init__(self, width: int = 1024, height: int = 768, *, screens=None,
-                 xinerama: bool = False, first_display: int = 50, log: Path | None = None):
+                 xinerama: bool = False, first_display: int = 50, log: Path | None = None,
+                 extra_args: tuple[str, ...] = ()):
         self.screens = screens or [(width, height)]
         self.xinerama = xinerama
+        self.extra_args = tuple(extra_args)
         self.first_display = first_display
         self.log = log
         self.proc: subprocess.Popen | None = None
@@ -81,7 +84,7 @@ class Xvfb:
         return self.screens[0][1]
 
     def start(self) -> "Xvfb":
-        args = ["-nolisten", "tcp", "-noreset"]
+        args = ["-nolisten", "tcp", "-noreset", *self.extra_args]
         if self.xinerama:
             # Wine takes monitors from RandR when it can; Xvfb's RandR knows only
             # one output, so it is switched off to let Wine read the Xinerama heads.

@@ -25,6 +25,9 @@ from pathlib import Path
 import pytest
 
 ROOT = Path(__file__).resolve().parents[2]
+sys.path.insert(0, str(ROOT / "tools"))
+
+import xwine  # noqa: E402
 PROGRAM = Path(os.environ.get("QUILLOMIR_SETTINGS", ROOT / "build/native/quillomir-settings"))
 SHOTS = ROOT / "build" / "linux-e2e"
 # The interpreter that has the system's GObject bindings (python3-gi).
@@ -139,21 +142,12 @@ class Session:
         self.processes = []
         self.app = None
         self.env = None
+        self.xvfb = None
 
     # --- services ---------------------------------------------------------------
 
     def start(self):
-        read_end, write_end = os.pipe()
-        xvfb = subprocess.Popen(
-            ["Xvfb", "-displayfd", str(write_end), "-screen", "0", "1024x768x24",
-             "-nolisten", "tcp", "-ac", "-noreset"],
-            pass_fds=[write_end], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
-            start_new_session=True)
-        os.close(write_end)
-        self.processes.append(xvfb)
-        with os.fdopen(read_end) as pipe:
-            display = pipe.readline().strip()
-        assert display, "Xvfb gave no display number"
+        self.xvfb = xwine.Xvfb(1024, 768, extra_args=("-ac",)).start()
 
         bus = subprocess.Popen(
             ["dbus-daemon", "--session", "--nofork", "--print-address=1"],
@@ -168,7 +162,7 @@ class Session:
         self.env = {
             "PATH": os.environ.get("PATH", "/usr/bin:/bin"),
             "HOME": str(home),
-            "DISPLAY": f":{display}",
+            "DISPLAY": self.xvfb.display,
             "DBUS_SESSION_BUS_ADDRESS": address,
             "XDG_CONFIG_HOME": str(self.config_home),
             "XDG_DATA_HOME": str(self.tmp / "data"),
@@ -193,6 +187,8 @@ class Session:
                 except subprocess.TimeoutExpired:
                     os.killpg(process.pid, signal.SIGKILL)
                     process.wait()
+        if self.xvfb:
+            self.xvfb.stop()
 
     # --- the program ---------------------------------------------------------------
 

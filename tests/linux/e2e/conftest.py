@@ -9,8 +9,8 @@ import ctypes
 import ctypes.util
 import os
 import shutil
-import signal
 import subprocess
+import sys
 import time
 from dataclasses import dataclass
 from pathlib import Path
@@ -18,6 +18,9 @@ from pathlib import Path
 import pytest
 
 ROOT = Path(__file__).resolve().parents[3]
+sys.path.insert(0, str(ROOT / "tools"))
+
+import xwine  # noqa: E402
 BLUE = (0, 0, 255)
 BLACK = (0, 0, 0)
 
@@ -62,23 +65,9 @@ class Screen:
 @pytest.fixture
 def screen():
     """A private Xvfb at 1920x1080 with a white root, so that black drawn outside
-    a test's window shows; -displayfd picks a free display number."""
-    read_fd, write_fd = os.pipe()
-    server = subprocess.Popen(
-        ["Xvfb", "-displayfd", str(write_fd), "-screen", "0", "1920x1080x24",
-         "-nolisten", "tcp", "-ac", "-wr"],
-        pass_fds=(write_fd,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-    os.close(write_fd)
-    with os.fdopen(read_fd) as pipe:
-        number = pipe.readline().strip()
-    if not number:
-        server.kill()
-        pytest.fail("Xvfb did not start")
-    try:
-        yield Screen(f":{number}", 1920, 1080)
-    finally:
-        server.terminate()
-        server.wait(timeout=10)
+    a test's window shows; "-ac" lets xscreensaver, run as another user, in."""
+    with xwine.Xvfb(1920, 1080, extra_args=("-ac", "-wr")) as server:
+        yield Screen(server.display, 1920, 1080)
 
 
 @pytest.fixture
@@ -201,10 +190,4 @@ def unprivileged() -> list[str]:
 
 
 def terminate(process: subprocess.Popen) -> None:
-    if process.poll() is None:
-        process.send_signal(signal.SIGTERM)
-        try:
-            process.wait(timeout=10)
-        except subprocess.TimeoutExpired:
-            process.kill()
-            process.wait()
+    xwine.terminate(process, grace=10)
