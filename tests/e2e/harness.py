@@ -513,6 +513,8 @@ class Context:
     def top_windows(self, title: str | None = None, measure: bool = False) -> list[dict]:
         """Windows' visible top-level windows (of that title), top of the z-order first."""
         r = self.probe("measure" if measure else "list", *([title] if title else []))
+        if measure and r.stderr.strip():
+            self.log(f"probe measure: {r.stderr.strip()}")
         return [json.loads(line) for line in r.stdout.splitlines() if line.strip().startswith("{")]
 
     def windows(self) -> list[WinInfo]:

@@ -96,6 +96,13 @@ class Measurer {
             hook_ = SetWindowsHookExW(WH_GETMESSAGE, proc, module_,
                                       GetWindowThreadProcessId(top, nullptr));
         }
+        // Without the hook every font reads as unknown; say which step failed,
+        // so that a case's log tells a missing hook from a missing font.
+        if (!hook_) {
+            std::fprintf(stderr, "measure: no hook (dll %s, ProbeGetMessage %s, mapping %s)\n",
+                         module_ ? "loaded" : "not loaded", proc ? "found" : "not found",
+                         mapping_ && done_ ? "made" : "not made");
+        }
         message_ = RegisterWindowMessageW(kMeasureMessageName);
     }
     ~Measurer() {
