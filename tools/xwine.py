@@ -227,8 +227,11 @@ def clone_prefix(base: Path, dest: Path) -> None:
 
 
 def kill_wineserver(prefix: Path) -> None:
-    subprocess.run([WINESERVER, "-k"], env=wine_env(prefix, None), stdout=subprocess.DEVNULL,
-                   stderr=subprocess.DEVNULL, timeout=30)
+    """Ends the prefix's Wine session, and waits until its server is gone, so
+    that the next program in the prefix starts a new session."""
+    for flag in ("-k", "-w"):
+        subprocess.run([WINESERVER, flag], env=wine_env(prefix, None), stdout=subprocess.DEVNULL,
+                       stderr=subprocess.DEVNULL, timeout=30)
 
 
 class Wine:
