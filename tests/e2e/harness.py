@@ -35,6 +35,7 @@ import pytest
 
 ROOT = Path(__file__).resolve().parents[2]
 sys.path.insert(0, str(ROOT / "tools"))
+sys.path.insert(0, str(ROOT / "tests" / "data"))  # the layout file's reader
 
 import xwine  # noqa: E402
 from xwine import SAVER_CAPTION, terminate  # noqa: E402,F401

@@ -5,10 +5,10 @@ with the settings checked in the registry and the link checked at the browser.""
 import json
 import stat
 import time
-from pathlib import Path
 
 import pytest
 
+from config_layout import read_layout
 from harness import (ABOUT, DIALOG, GREEN, LABEL, ROOT, SETTINGS_KEY, WHITE, Context, case, check,
                      wait_exit, wait_until)
 
@@ -28,29 +28,7 @@ SS_TYPEMASK = 0x1F
 SS_LEFT, SS_CENTER = 0, 1
 
 
-def read_layout(path: Path) -> dict[str, dict]:
-    """The layout file the core tests also read: for each window caption its
-    client size and its controls as (name, kind, caption, rectangle in the
-    window's client area, tab), with frame contents moved by their frame's corner."""
-    windows: dict[str, dict] = {}
-    current = None
-    for line in path.read_text().splitlines():
-        if not line or line.startswith("#"):
-            continue
-        f = line.split("\t")
-        if f[0] == "window":
-            current = windows[f[1]] = {"client": (int(f[2]), int(f[3])), "controls": []}
-            continue
-        rect = [int(v) for v in f[3:7]]
-        if f[8] != "-":
-            frame = next(c for c in current["controls"] if c[0] == f[8])
-            rect[0] += frame[3][0]
-            rect[1] += frame[3][1]
-        current["controls"].append((f[0], f[1], f[2], tuple(rect), int(f[7])))
-    return windows
-
-
-LAYOUT = read_layout(ROOT / "tests" / "data" / "config_layout.tsv")
+LAYOUT = read_layout()
 KINDS = {"Button": "button", "Frame": "frame", "Label": "label", "OptionButton": "option",
          "CheckBox": "check"}
 # Captions the program sets when the window opens; "*" (not in the file): the name.

@@ -26,8 +26,10 @@ import pytest
 
 ROOT = Path(__file__).resolve().parents[2]
 sys.path.insert(0, str(ROOT / "tools"))
+sys.path.insert(0, str(ROOT / "tests" / "data"))
 
 import xwine  # noqa: E402
+from config_layout import read_layout  # noqa: E402
 PROGRAM = Path(os.environ.get("QUILLOMIR_SETTINGS", ROOT / "build/native/quillomir-settings"))
 SHOTS = ROOT / "build" / "linux-e2e"
 # The interpreter that has the system's GObject bindings (python3-gi).
@@ -35,23 +37,10 @@ SYSTEM_PYTHON = "/usr/bin/python3"
 
 TWIPS_PER_INCH = 1440
 
-# The settings dialog's table: caption -> (left, top, width, height) in window
-# twips (frame offsets added), as the Windows dialog places them.
-CONFIG_CONTROLS = {
-    "OK": (720, 2640, 1452, 492),
-    "Crawlet Length": (120, 120, 2772, 2292),
-    "Crawlet Color": (3000, 120, 1932, 2292),
-    "Base on percentage:": (240, 480, 2532, 252),
-    "CPU Utilization": (480, 840, 2292, 252),
-    "Memory Use": (480, 1200, 2292, 252),
-    "Display current value": (240, 1800, 2532, 252),
-    "Blue": (3240, 480, 1452, 252),
-    "Red": (3240, 840, 1452, 252),
-    "Green": (3240, 1200, 1452, 252),
-    "White": (3240, 1920, 1452, 252),
-    "Purple": (3240, 1560, 1452, 252),
-    "About": (2880, 2640, 1452, 492),
-}
+# The settings dialog's table from the layout file the Windows tests read:
+# caption -> (left, top, width, height) in client twips, frame offsets added.
+DIALOG_LAYOUT = read_layout()["Quillomir"]
+CONFIG_CONTROLS = {c[2]: c[3] for c in DIALOG_LAYOUT["controls"]}
 
 # Walks the accessibility tree of every application on the bus and prints it
 # as JSON: one entry per accessible, with its top-level window's name.
@@ -299,7 +288,8 @@ def test_the_dialog_renders_the_table_at_the_displays_dpi(dialog, dpi):
     scale = (dpi or 96) / TWIPS_PER_INCH
     window = dialog.window("Quillomir")
     frame = [a for a in window if a["role"] == "frame"][0]
-    assert frame["box"][2:] == [round(5088 * scale), round(3336 * scale)]
+    client_width, client_height = DIALOG_LAYOUT["client"]
+    assert frame["box"][2:] == [round(client_width * scale), round(client_height * scale)]
     for caption, (left, top, width, height) in CONFIG_CONTROLS.items():
         box = dialog.control("Quillomir", caption)["box"]
         expected = [round(v * scale) for v in (left, top, width, height)]
