@@ -84,6 +84,14 @@ TEST(SaverOptions, BadCommandLinesSayWhatIsWrong) {
     EXPECT_NE(Error({"--root"}, "").find("XSCREENSAVER_WINDOW"), std::string::npos);
 }
 
+TEST(SaverOptions, ActionsThatDrawNothingIgnoreABadScreenSaverWindow) {
+    for (const char* bad : {"", "garbage", "0x", "0"}) {
+        EXPECT_EQ(Parse({"--help"}, bad).action, SaverAction::Help) << bad;
+        EXPECT_EQ(Parse({"--version"}, bad).action, SaverAction::Version) << bad;
+        EXPECT_EQ(Parse({"--config"}, bad).action, SaverAction::Config) << bad;
+    }
+}
+
 TEST(SaverOptions, UsageNamesEveryOption) {
     const std::string usage = SaverUsage("quillomir");
     for (const char* option :

@@ -157,7 +157,10 @@ ParsedOptions ParseSaverOptions(const std::vector<std::string_view>& args,
         }
     }
 
-    if (options.target != SaverTarget::Window && screenSaverWindow != nullptr) {
+    // Only drawing needs the screen saver's window: --help, --version and
+    // --config work whatever the variable holds.
+    if (options.action == SaverAction::Run && options.target != SaverTarget::Window &&
+        screenSaverWindow != nullptr) {
         // The screen saver names the window it shows: draw there, not on the root.
         const auto id = ParseWindowId(screenSaverWindow);
         if (!id) {

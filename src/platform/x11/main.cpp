@@ -4,8 +4,6 @@
 // QUILLOMIR_VERSION_STRING and QUILLOMIR_SETTINGS_DIR (where the dialog is installed).
 #include <X11/Xlib.h>
 #include <limits.h>
-#include <signal.h>
-#include <sys/signalfd.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -17,6 +15,7 @@
 #include "linux/override_store.h"
 #include "linux/proc_sources.h"
 #include "linux/saver_options.h"
+#include "linux/termination_signals.h"
 #include "x_handles.h"
 #include "x_saver.h"
 
@@ -63,18 +62,6 @@ int RunSettings() {
     return 1;
 }
 
-// SIGTERM and SIGINT as a descriptor that the loop polls; they no longer kill.
-int SignalDescriptor() {
-    sigset_t signals;
-    sigemptyset(&signals);
-    sigaddset(&signals, SIGTERM);
-    sigaddset(&signals, SIGINT);
-    if (sigprocmask(SIG_BLOCK, &signals, nullptr) != 0) {
-        return -1;
-    }
-    return signalfd(-1, &signals, SFD_CLOEXEC | SFD_NONBLOCK);
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -101,7 +88,7 @@ int main(int argc, char** argv) {
             break;
     }
 
-    const int signalFd = SignalDescriptor();
+    linux_host::TerminationSignals signals;
     x11::DisplayHandle display(XOpenDisplay(options.display ? options.display->c_str() : nullptr));
     if (display.get() == nullptr) {
         std::fprintf(stderr, "quillomir: cannot open the X display \"%s\"\n",
@@ -119,11 +106,8 @@ int main(int argc, char** argv) {
         if (!saver.ready()) {
             std::fprintf(stderr, "quillomir: %s\n", saver.error().c_str());
         } else {
-            status = saver.Run(signalFd);
+            status = saver.Run(signals);
         }
-    }
-    if (signalFd >= 0) {
-        close(signalFd);
     }
     return status;
 }

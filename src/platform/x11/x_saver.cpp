@@ -3,7 +3,6 @@
 #include <X11/Xutil.h>
 #include <X11/extensions/Xrandr.h>
 #include <poll.h>
-#include <sys/signalfd.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -248,7 +247,7 @@ std::int32_t XSaver::SecondsSinceMidnight() {
 }
 
 void XSaver::StartTimer(SaverTimer timer, std::uint32_t intervalMs) {
-    timers_.Start(timer, intervalMs, TimerSchedule::Clock::now());
+    timers_.Start(timer, intervalMs, linux_host::TimerSchedule::Clock::now());
 }
 
 void XSaver::Close() {
@@ -318,7 +317,7 @@ void XSaver::Handle(const XEvent& event) {
     }
 }
 
-int XSaver::Run(int signalFd) {
+int XSaver::Run(linux_host::TerminationSignals& signals) {
     form_->Load();
     if (own_) {
         // Where the pointer stands as the window appears is not a move.
@@ -337,7 +336,7 @@ int XSaver::Run(int signalFd) {
             XNextEvent(display_, &event);
             Handle(event);
         }
-        for (const SaverTimer timer : timers_.TakeDue(TimerSchedule::Clock::now())) {
+        for (const SaverTimer timer : timers_.TakeDue(linux_host::TimerSchedule::Clock::now())) {
             if (!closeRequested_ && !fatal_) {
                 form_->TimerTick(timer);
             }
@@ -349,8 +348,9 @@ int XSaver::Run(int signalFd) {
         if (XQLength(display_) > 0) {
             continue;  // a round trip above queued events: poll would not see them
         }
+        const int signalFd = signals.fd();
         pollfd fds[2] = {{xfd, POLLIN, 0}, {signalFd, POLLIN, 0}};
-        const auto timeout = timers_.TimeoutMs(TimerSchedule::Clock::now());
+        const auto timeout = timers_.TimeoutMs(linux_host::TimerSchedule::Clock::now());
         const int ready = poll(fds, signalFd >= 0 ? 2 : 1, timeout.value_or(-1));
         if (ready < 0 && errno != EINTR) {
             break;
@@ -360,10 +360,7 @@ int XSaver::Run(int signalFd) {
             return 1;
         }
         if (signalFd >= 0 && (fds[1].revents & POLLIN) != 0) {
-            signalfd_siginfo info{};
-            if (read(signalFd, &info, sizeof info) == static_cast<ssize_t>(sizeof info)) {
-                signalled = true;
-            }
+            signalled = signals.Take();
         }
     }
     if (fatal_) {

@@ -10,11 +10,12 @@
 #include <string>
 
 #include "linux/saver_options.h"
+#include "linux/termination_signals.h"
+#include "linux/timer_schedule.h"
 #include "measure/counter_source.h"
 #include "saver/frm_main.h"
 #include "saver/saver_host.h"
 #include "settings/settings_store.h"
-#include "timer_schedule.h"
 #include "x_handles.h"
 #include "x_surface.h"
 
@@ -33,7 +34,7 @@ class XSaver : public SaverHost {
     const std::string& error() const { return error_; }
 
     // Loads the form and runs until input, a signal or the target's end; the exit status.
-    int Run(int signalFd);
+    int Run(linux_host::TerminationSignals& signals);
 
     // SaverHost
     void SetLabelVisible(bool visible) override;
@@ -64,7 +65,7 @@ class XSaver : public SaverHost {
     CursorHandle blankCursor_;
     FontHandle labelFont_;
     std::unique_ptr<frmMain> form_;
-    TimerSchedule timers_;
+    linux_host::TimerSchedule timers_;
     std::string caption_;
     bool labelVisible_ = false;
     int pointerCount_ = 0;

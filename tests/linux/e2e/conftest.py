@@ -11,6 +11,7 @@ import os
 import shutil
 import subprocess
 import sys
+import tempfile
 import time
 from dataclasses import dataclass
 from pathlib import Path
@@ -187,6 +188,30 @@ def unprivileged() -> list[str]:
         return []
     return [shutil.which("setpriv") or "setpriv", "--reuid=65534", "--regid=65534",
             "--clear-groups"]
+
+
+@pytest.fixture
+def shared_folder():
+    """A fresh folder of mode 0755 directly under the temporary folder, for what
+    another user must run or read: the build tree may sit under a folder only
+    we can enter (a checkout in root's home, a private mktemp -d)."""
+    folder = Path(tempfile.mkdtemp(prefix="quillomir-shared-"))
+    folder.chmod(0o755)
+    yield folder
+    shutil.rmtree(folder, ignore_errors=True)
+
+
+def reachable_copy(program: Path, folder: Path) -> Path:
+    """A copy of `program` in `folder` that the unprivileged user can run;
+    fails the test with the reason when that user cannot."""
+    copy = folder / program.name
+    shutil.copy2(program, copy)
+    copy.chmod(0o755)
+    check = subprocess.run([*unprivileged(), "test", "-x", str(copy)], capture_output=True)
+    if check.returncode != 0:
+        pytest.fail(f"{copy} cannot be run by the unprivileged user; is one of "
+                    f"{[str(p) for p in copy.parents]} closed to other users?")
+    return copy
 
 
 def terminate(process: subprocess.Popen) -> None:

@@ -12,7 +12,7 @@ from pathlib import Path
 
 import pytest
 
-from conftest import BLUE, saver_path, terminate, unprivileged, wait_until
+from conftest import BLUE, reachable_copy, saver_path, terminate, unprivileged, wait_until
 
 pytestmark = pytest.mark.skipif(shutil.which("xscreensaver") is None,
                                 reason="xscreensaver is not installed")
@@ -44,8 +44,8 @@ def xscreensaver_home():
     shutil.rmtree(home, ignore_errors=True)
 
 
-def test_the_crawlet_appears_when_xscreensaver_blanks(screen, xscreensaver_home):
-    saver_dir = str(saver_path().parent)
+def test_the_crawlet_appears_when_xscreensaver_blanks(screen, xscreensaver_home, shared_folder):
+    saver_dir = str(reachable_copy(saver_path(), shared_folder).parent)
     env = {"HOME": str(xscreensaver_home), "DISPLAY": screen.display,
            "PATH": f"{saver_dir}:/usr/bin:/bin",
            "XDG_CONFIG_HOME": str(xscreensaver_home / "config")}

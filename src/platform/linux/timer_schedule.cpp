@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-namespace quillomir::x11 {
+namespace quillomir::linux_host {
 
 namespace {
 
@@ -57,4 +57,4 @@ std::vector<SaverTimer> TimerSchedule::TakeDue(Clock::time_point now) {
     return due;
 }
 
-}  // namespace quillomir::x11
+}  // namespace quillomir::linux_host

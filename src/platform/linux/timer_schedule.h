@@ -11,7 +11,7 @@
 
 #include "saver/saver_host.h"
 
-namespace quillomir::x11 {
+namespace quillomir::linux_host {
 
 class TimerSchedule {
   public:
@@ -37,4 +37,4 @@ class TimerSchedule {
     std::optional<Clock::time_point> base_;  // the first start: later ones align to it
 };
 
-}  // namespace quillomir::x11
+}  // namespace quillomir::linux_host
