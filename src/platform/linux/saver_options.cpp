@@ -86,6 +86,7 @@ ParsedOptions ParseSaverOptions(const std::vector<std::string_view>& args,
                                 const char* screenSaverWindow) {
     SaverOptions options;
     bool root = false;
+    bool explicitWindow = false;
     for (std::size_t i = 0; i < args.size(); ++i) {
         std::string_view word = args[i];
         if (word.size() < 2 || word[0] != '-') {
@@ -118,6 +119,13 @@ ParsedOptions ParseSaverOptions(const std::vector<std::string_view>& args,
             options.action = SaverAction::Config;
         } else if (name == "root" && noValue()) {
             root = true;
+        } else if ((name == "x11" || name == "wayland") && noValue()) {
+            const DisplaySystem system =
+                name == "x11" ? DisplaySystem::X11 : DisplaySystem::Wayland;
+            if (options.forced && *options.forced != system) {
+                return Fail("--x11 and --wayland cannot go together");
+            }
+            options.forced = system;
         } else if (name == "show-value" && noValue()) {
             options.displayValue = 1;
         } else if (name == "no-show-value" && noValue()) {
@@ -130,6 +138,7 @@ ParsedOptions ParseSaverOptions(const std::vector<std::string_view>& args,
             }
             options.target = SaverTarget::Window;
             options.windowId = *id;
+            explicitWindow = true;
         } else if (name == "method") {
             const auto text = value();
             const auto method = text ? ParseMethod(*text) : std::nullopt;
@@ -152,14 +161,31 @@ ParsedOptions ParseSaverOptions(const std::vector<std::string_view>& args,
                 return Fail("--display needs an X display name, such as :0");
             }
             options.display = std::string(*text);
+        } else if (name == "output") {
+            const auto text = value();
+            if (!text || text->empty()) {
+                return Fail(
+                    "--output needs an output's name, such as DP-1 (see: swaymsg -t get_outputs)");
+            }
+            options.output = std::string(*text);
         } else {
             return Fail("unknown option \"" + std::string(args[i]) + "\"");
         }
     }
 
+    // Options of one display system cannot be mixed with the other's.
+    const bool x11Option = root || explicitWindow || options.display;
+    if (options.forced == DisplaySystem::Wayland && x11Option) {
+        return Fail("--root, --window-id and --display are for X11, not --wayland");
+    }
+    if (options.output && (x11Option || options.forced == DisplaySystem::X11)) {
+        return Fail("--output names a Wayland output; it cannot go with X11 options");
+    }
+    const bool wayland = options.forced == DisplaySystem::Wayland || options.output;
+
     // Only drawing needs the screen saver's window: --help, --version and
-    // --config work whatever the variable holds.
-    if (options.action == SaverAction::Run && options.target != SaverTarget::Window &&
+    // --config work whatever the variable holds, and so does a Wayland run.
+    if (options.action == SaverAction::Run && options.target != SaverTarget::Window && !wayland &&
         screenSaverWindow != nullptr) {
         // The screen saver names the window it shows: draw there, not on the root.
         const auto id = ParseWindowId(screenSaverWindow);
@@ -175,6 +201,29 @@ ParsedOptions ParseSaverOptions(const std::vector<std::string_view>& args,
     return {options, {}};
 }
 
+SystemChoice ChooseDisplaySystem(const SaverOptions& options,
+                                 const DisplayEnvironment& environment) {
+    if (options.forced) {
+        return {options.forced, {}};
+    }
+    if (options.target != SaverTarget::OwnWindow || options.display) {
+        return {DisplaySystem::X11, {}};
+    }
+    if (options.output) {
+        return {DisplaySystem::Wayland, {}};
+    }
+    const auto set = [](const char* value) { return value != nullptr && *value != '\0'; };
+    if (set(environment.waylandDisplay)) {
+        return {DisplaySystem::Wayland, {}};
+    }
+    if (set(environment.display)) {
+        return {DisplaySystem::X11, {}};
+    }
+    return {std::nullopt,
+            "there is no display to cover: neither WAYLAND_DISPLAY nor DISPLAY is set "
+            "(--wayland or --x11 picks one and tries its default)"};
+}
+
 std::string SaverUsage(std::string_view program) {
     std::string text = "Usage: ";
     text += program;
@@ -182,13 +231,21 @@ std::string SaverUsage(std::string_view program) {
 Quillomir: a screen saver whose crawlet, a chain of discs crawling across the
 screen, grows with the machine's CPU or memory load.
 
+It runs on Wayland when $WAYLAND_DISPLAY is set, else on X11 ($DISPLAY); an X11
+window option or $XSCREENSAVER_WINDOW means X11.
+  --wayland            run on Wayland (a compositor with wlr-layer-shell)
+  --x11                run on X11
+
 Where it draws:
-  (no option)          its own full-screen window; a key, a click or the sixth
-                       mouse move closes it
-  --root               the root window, or the window in $XSCREENSAVER_WINDOW;
-                       input is the screen saver's, SIGTERM or SIGINT ends it
-  --window-id ID       the window ID (decimal or 0x hexadecimal), as --root
-  --display NAME       the X display to use instead of $DISPLAY
+  (no option)          its own black cover over every monitor; a key, a click
+                       or the sixth mouse move ends it
+  --output NAME        Wayland: the crawlet on output NAME (default: the first
+                       output the compositor lists)
+  --root               X11: the root window, or the window in
+                       $XSCREENSAVER_WINDOW; input is the screen saver's,
+                       SIGTERM or SIGINT ends it
+  --window-id ID       X11: the window ID (decimal or 0x hexadecimal), as --root
+  --display NAME       X11: the X display to use instead of $DISPLAY
 
 For this run only (the saved settings stay as they are):
   --method cpu|memory|none
@@ -202,6 +259,9 @@ Other:
   --config             open the settings dialog
   --help               show this text
   --version            show the version
+
+SIGTERM and SIGINT end it cleanly (exit status 0), as an idle daemon's resume
+command does: swayidle -w timeout 600 'quillomir' resume 'pkill -x quillomir'
 
 Settings are kept in $XDG_CONFIG_HOME/quillomir/quillomir.conf
 (~/.config/quillomir/quillomir.conf when XDG_CONFIG_HOME is unset).

@@ -1,5 +1,6 @@
 // The Linux saver's command line: where it draws, what it does, and the
-// settings that override the file for one run.
+// settings that override the file for one run; and which display system it
+// runs on, from the options and the environment.
 #pragma once
 
 #include <cstdint>
@@ -18,11 +19,15 @@ enum class SaverTarget {
     Window,     // a window given by id
 };
 
+enum class DisplaySystem { X11, Wayland };
+
 struct SaverOptions {
     SaverAction action = SaverAction::Run;
-    SaverTarget target = SaverTarget::OwnWindow;
-    std::uint32_t windowId = 0;  // for SaverTarget::Window
-    std::optional<std::string> display;
+    SaverTarget target = SaverTarget::OwnWindow;  // X11 only
+    std::uint32_t windowId = 0;                   // for SaverTarget::Window
+    std::optional<std::string> display;           // X11 only
+    std::optional<std::string> output;            // Wayland only: the crawlet's output
+    std::optional<DisplaySystem> forced;          // --x11 or --wayland
     // Overrides of the stored settings.
     std::optional<std::int16_t> method;
     std::optional<std::int16_t> displayValue;
@@ -39,6 +44,23 @@ struct ParsedOptions {
 // value of $XSCREENSAVER_WINDOW, or null when it is unset.
 ParsedOptions ParseSaverOptions(const std::vector<std::string_view>& args,
                                 const char* screenSaverWindow);
+
+// What the environment says about the session: each null when unset.
+struct DisplayEnvironment {
+    const char* waylandDisplay = nullptr;  // $WAYLAND_DISPLAY
+    const char* display = nullptr;         // $DISPLAY
+};
+
+struct SystemChoice {
+    std::optional<DisplaySystem> system;  // empty: `error` says why
+    std::string error;
+};
+
+// The display system a run uses: the forced one; X11 for an X window option
+// (--root, --window-id, $XSCREENSAVER_WINDOW, --display); Wayland for
+// --output; else Wayland when $WAYLAND_DISPLAY is set, X11 when $DISPLAY is.
+SystemChoice ChooseDisplaySystem(const SaverOptions& options,
+                                 const DisplayEnvironment& environment);
 
 // A window id as decimal or as 0x-prefixed hexadecimal; 0 and values beyond 32
 // bits are not window ids.

@@ -2,14 +2,13 @@
 
 #include <X11/Xutil.h>
 #include <X11/extensions/Xrandr.h>
-#include <poll.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <cmath>
 #include <cstdio>
-#include <ctime>
 #include <vector>
+
+#include "linux/local_time.h"
 
 namespace quillomir::x11 {
 
@@ -240,10 +239,7 @@ int XSaver::ShowPointer(bool show) {
 }
 
 std::int32_t XSaver::SecondsSinceMidnight() {
-    const std::time_t now = std::time(nullptr);
-    std::tm local{};
-    localtime_r(&now, &local);
-    return local.tm_hour * 3600 + local.tm_min * 60 + local.tm_sec;
+    return linux_host::SecondsSinceMidnight();
 }
 
 void XSaver::StartTimer(SaverTimer timer, std::uint32_t intervalMs) {
@@ -348,20 +344,16 @@ int XSaver::Run(linux_host::TerminationSignals& signals) {
         if (XQLength(display_) > 0) {
             continue;  // a round trip above queued events: poll would not see them
         }
-        const int signalFd = signals.fd();
-        pollfd fds[2] = {{xfd, POLLIN, 0}, {signalFd, POLLIN, 0}};
-        const auto timeout = timers_.TimeoutMs(linux_host::TimerSchedule::Clock::now());
-        const int ready = poll(fds, signalFd >= 0 ? 2 : 1, timeout.value_or(-1));
-        if (ready < 0 && errno != EINTR) {
+        const linux_host::WaitResult woke = linux_host::WaitForDisplay(
+            xfd, signals, timers_.TimeoutMs(linux_host::TimerSchedule::Clock::now()));
+        if (woke.failed) {
             break;
         }
-        if ((fds[0].revents & (POLLERR | POLLHUP)) != 0) {
+        if (woke.hungUp) {
             std::fprintf(stderr, "quillomir: the X connection was lost\n");
             return 1;
         }
-        if (signalFd >= 0 && (fds[1].revents & POLLIN) != 0) {
-            signalled = signals.Take();
-        }
+        signalled = woke.terminated;
     }
     if (fatal_) {
         return 1;  // the message is out; the program ends at once

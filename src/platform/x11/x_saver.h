@@ -9,6 +9,7 @@
 #include <memory>
 #include <string>
 
+#include "linux/display_wait.h"
 #include "linux/saver_options.h"
 #include "linux/termination_signals.h"
 #include "linux/timer_schedule.h"

@@ -1,8 +1,8 @@
-// quillomir: the saver for X11 screen savers and lockers. The options pick the
-// window; --config hands over to the settings dialog, a separate program, so
-// that no toolkit is loaded into the saver. The build defines
-// QUILLOMIR_VERSION_STRING and QUILLOMIR_SETTINGS_DIR (where the dialog is installed).
-#include <X11/Xlib.h>
+// quillomir: the Linux saver's one command. The options and the environment
+// pick the host (Wayland or X11); --config hands over to the settings dialog,
+// a separate program, so that no toolkit is loaded into the saver. The build
+// defines QUILLOMIR_VERSION_STRING and QUILLOMIR_SETTINGS_DIR (where the
+// dialog is installed).
 #include <limits.h>
 #include <unistd.h>
 
@@ -15,9 +15,10 @@
 #include "linux/override_store.h"
 #include "linux/proc_sources.h"
 #include "linux/saver_options.h"
+#include "linux/saver_run.h"
 #include "linux/termination_signals.h"
-#include "x_handles.h"
-#include "x_saver.h"
+#include "wayland/wl_run.h"
+#include "x11/x_run.h"
 
 namespace {
 
@@ -65,7 +66,6 @@ int RunSettings() {
 }  // namespace
 
 int main(int argc, char** argv) {
-    const std::string program = argc > 0 ? argv[0] : "quillomir";
     std::vector<std::string_view> args(argv + std::min(argc, 1), argv + argc);
     const linux_host::ParsedOptions parsed =
         linux_host::ParseSaverOptions(args, std::getenv("XSCREENSAVER_WINDOW"));
@@ -87,27 +87,20 @@ int main(int argc, char** argv) {
         case linux_host::SaverAction::Run:
             break;
     }
-
-    linux_host::TerminationSignals signals;
-    x11::DisplayHandle display(XOpenDisplay(options.display ? options.display->c_str() : nullptr));
-    if (display.get() == nullptr) {
-        std::fprintf(stderr, "quillomir: cannot open the X display \"%s\"\n",
-                     options.display ? options.display->c_str() : XDisplayName(nullptr));
+    const linux_host::SystemChoice choice = linux_host::ChooseDisplaySystem(
+        options, {std::getenv("WAYLAND_DISPLAY"), std::getenv("DISPLAY")});
+    if (!choice.system) {
+        std::fprintf(stderr, "quillomir: %s\n", choice.error.c_str());
         return 1;
     }
+
+    linux_host::TerminationSignals signals;
     linux_host::ConfigFileStore stored;
     linux_host::OverrideStore settings(stored,
                                        {options.method, options.displayValue, options.color});
     linux_host::ProcStatCounters counters;
     linux_host::ProcMeminfoSource memory;
-    int status = 1;
-    {
-        x11::XSaver saver(display.get(), options, settings, counters, memory);
-        if (!saver.ready()) {
-            std::fprintf(stderr, "quillomir: %s\n", saver.error().c_str());
-        } else {
-            status = saver.Run(signals);
-        }
-    }
-    return status;
+    const linux_host::SaverRun run{options, settings, counters, memory, signals};
+    return *choice.system == linux_host::DisplaySystem::Wayland ? wayland::RunSaver(run)
+                                                                : x11::RunSaver(run);
 }

@@ -1,0 +1,121 @@
+#include "cover.h"
+
+namespace quillomir::wayland {
+
+namespace {
+
+constexpr std::uint32_t kAllEdges =
+    ZWLR_LAYER_SURFACE_V1_ANCHOR_TOP | ZWLR_LAYER_SURFACE_V1_ANCHOR_BOTTOM |
+    ZWLR_LAYER_SURFACE_V1_ANCHOR_LEFT | ZWLR_LAYER_SURFACE_V1_ANCHOR_RIGHT;
+
+}  // namespace
+
+Cover::Cover(Session& session, Output& output, Kind kind)
+    : session_(session), output_(output), kind_(kind) {
+    surface_.reset(wl_compositor_create_surface(session.compositor()));
+    layer_.reset(zwlr_layer_shell_v1_get_layer_surface(
+        session.layerShell(), surface_.get(), output.proxy.get(), ZWLR_LAYER_SHELL_V1_LAYER_OVERLAY,
+        "quillomir"));
+    static const zwlr_layer_surface_v1_listener listener = {.configure = OnConfigure,
+                                                            .closed = OnClosed};
+    zwlr_layer_surface_v1_add_listener(layer_.get(), &listener, this);
+    zwlr_layer_surface_v1_set_anchor(layer_.get(), kAllEdges);
+    zwlr_layer_surface_v1_set_exclusive_zone(layer_.get(), -1);
+    if (kind == Kind::Input) {
+        zwlr_layer_surface_v1_set_keyboard_interactivity(
+            layer_.get(), ZWLR_LAYER_SURFACE_V1_KEYBOARD_INTERACTIVITY_EXCLUSIVE);
+    } else {
+        // Pointer events pass through the picture to the input cover.
+        wl_region* nowhere = wl_compositor_create_region(session.compositor());
+        wl_surface_set_input_region(surface_.get(), nowhere);
+        wl_region_destroy(nowhere);
+    }
+    // No buffer yet: the compositor answers with the size, then the first buffer maps it.
+    wl_surface_commit(surface_.get());
+}
+
+Cover::~Cover() {
+    viewport_.reset();
+    layer_.reset();
+    surface_.reset();
+}
+
+void Cover::OnConfigure(void* data, zwlr_layer_surface_v1* layer, std::uint32_t serial,
+                        std::uint32_t width, std::uint32_t height) {
+    auto* cover = static_cast<Cover*>(data);
+    zwlr_layer_surface_v1_ack_configure(layer, serial);
+    const int w = static_cast<int>(std::min<std::uint32_t>(width, 1u << 15));
+    const int h = static_cast<int>(std::min<std::uint32_t>(height, 1u << 15));
+    if (w != cover->width_ || h != cover->height_) {
+        cover->width_ = w;
+        cover->height_ = h;
+        cover->needsPaint_ = true;
+    }
+}
+
+void Cover::OnClosed(void* data, zwlr_layer_surface_v1*) {
+    static_cast<Cover*>(data)->closed_ = true;
+}
+
+bool Cover::ShowPlain(std::string& error) {
+    if (!configured()) {
+        return true;
+    }
+    const wl_shm_format format =
+        kind_ == Kind::Input ? WL_SHM_FORMAT_ARGB8888 : WL_SHM_FORMAT_XRGB8888;
+    if (session_.viewporter() != nullptr) {
+        if (!viewport_) {
+            viewport_.reset(wp_viewporter_get_viewport(session_.viewporter(), surface_.get()));
+        }
+        // The middle pixel of a 3x3 buffer, stretched: a renderer whose
+        // scaling overshoots the source at the far edge (wlroots' pixman
+        // renderer leaves the last column uncovered with a 1x1 source) still
+        // reads black, not the outside of the buffer.
+        if (!plain_ || plain_->width() != 3) {
+            plain_ = ShmBuffer::Create(session_.shm(), 3, 3, false, error, format);
+        }
+        const wl_fixed_t one = wl_fixed_from_int(1);
+        wp_viewport_set_source(viewport_.get(), one, one, one, one);
+        wp_viewport_set_destination(viewport_.get(), width_, height_);
+    } else if (!plain_ || plain_->width() != width_ || plain_->height() != height_) {
+        plain_ = ShmBuffer::Create(session_.shm(), width_, height_, false, error, format);
+    }
+    if (!plain_) {
+        return false;
+    }
+    if (bufferScale_ != 1) {
+        wl_surface_set_buffer_scale(surface_.get(), 1);
+        bufferScale_ = 1;
+    }
+    wl_surface_attach(surface_.get(), plain_->buffer(), 0, 0);
+    wl_surface_damage(surface_.get(), 0, 0, width_, height_);
+    wl_surface_commit(surface_.get());
+    return true;
+}
+
+void Cover::ShowFrame(const CrawletSurface::Frame& frame, int scale) {
+    if (viewport_) {
+        viewport_.reset();  // the crawlet's buffer is the surface's own size
+    }
+    if (scale != bufferScale_) {
+        wl_surface_set_buffer_scale(surface_.get(), scale);
+        bufferScale_ = scale;
+    }
+    wl_surface_attach(surface_.get(), frame.buffer, 0, 0);
+    const bool byBuffer = wl_proxy_get_version(reinterpret_cast<wl_proxy*>(surface_.get())) >=
+                          WL_SURFACE_DAMAGE_BUFFER_SINCE_VERSION;
+    for (const PixelBox& box : frame.damage) {
+        if (byBuffer) {
+            wl_surface_damage_buffer(surface_.get(), box.x, box.y, box.width, box.height);
+        } else {
+            // Surface coordinates on older compositors: round outwards.
+            const int left = box.x / scale;
+            const int top = box.y / scale;
+            wl_surface_damage(surface_.get(), left, top, (box.right() + scale - 1) / scale - left,
+                              (box.bottom() + scale - 1) / scale - top);
+        }
+    }
+    wl_surface_commit(surface_.get());
+}
+
+}  // namespace quillomir::wayland

@@ -1,0 +1,73 @@
+// One output's cover: a layer surface on the overlay layer, anchored to all
+// four edges, over every panel (exclusive zone -1). Each output has two, one
+// on each of the saver's connections:
+// - the picture, which shows black or the crawlet and takes no input (an empty
+//   input region, no keyboard), so that the compositor's answers to its
+//   frames can wait in their socket until the next tick;
+// - the input cover, transparent, which takes the keyboard (exclusively) and
+//   the pointer, on the connection that the saver always listens to.
+// A plain cover costs no full-size buffer: a 1x1 buffer stretched by
+// wp_viewporter, or where that is not offered a buffer of the output's size
+// on memory that this process never touches (all zeros: black, or clear).
+#pragma once
+
+#include <wayland-client.h>
+
+#include <memory>
+#include <string>
+#include <utility>
+
+#include "crawlet_surface.h"
+#include "shm_buffer.h"
+#include "wl_object.h"
+#include "wl_session.h"
+
+namespace quillomir::wayland {
+
+class Cover {
+  public:
+    enum class Kind { Picture, Input };
+
+    Cover(Session& session, Output& output, Kind kind);
+    ~Cover();
+    Cover(const Cover&) = delete;
+    Cover& operator=(const Cover&) = delete;
+
+    Output& output() const { return output_; }
+    wl_surface* surface() const { return surface_.get(); }
+    bool configured() const { return width_ > 0 && height_ > 0; }
+    bool closed() const { return closed_; }
+    int width() const { return width_; }
+    int height() const { return height_; }
+
+    // True once after each configure that changed the size, or a request:
+    // what is shown must be made again.
+    bool TakeNeedsPaint() { return std::exchange(needsPaint_, false); }
+    void RequestPaint() { needsPaint_ = true; }
+
+    // Shows black (a picture) or nothing (an input cover); false with a
+    // message when no buffer can be made.
+    bool ShowPlain(std::string& error);
+    // Shows a frame of the crawlet's surface at the output's scale.
+    void ShowFrame(const CrawletSurface::Frame& frame, int scale);
+
+  private:
+    static void OnConfigure(void* data, zwlr_layer_surface_v1* layer, std::uint32_t serial,
+                            std::uint32_t width, std::uint32_t height);
+    static void OnClosed(void* data, zwlr_layer_surface_v1* layer);
+
+    Session& session_;
+    Output& output_;
+    Kind kind_;
+    WlObject<wl_surface> surface_;
+    WlObject<zwlr_layer_surface_v1> layer_;
+    WlObject<wp_viewport> viewport_;
+    std::unique_ptr<ShmBuffer> plain_;
+    int width_ = 0;
+    int height_ = 0;
+    int bufferScale_ = 1;
+    bool needsPaint_ = false;
+    bool closed_ = false;
+};
+
+}  // namespace quillomir::wayland

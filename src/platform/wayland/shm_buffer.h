@@ -1,0 +1,57 @@
+// One wl_shm buffer on a memory file of its own, in XRGB8888 (where a pixel of
+// zero is black) or ARGB8888 (where it is transparent): a fresh buffer is
+// black, or clear, without a byte written, and black pages given back cost
+// nothing. A buffer is busy from the commit that shows
+// it until the compositor releases it; only then may it be drawn on again.
+#pragma once
+
+#include <wayland-client.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "wl_object.h"
+
+namespace quillomir::wayland {
+
+class ShmBuffer {
+  public:
+    // Empty with a message in `error` when the memory or the buffer cannot be
+    // made. `mapped`: whether this process draws on it (a plain cover never does).
+    static std::unique_ptr<ShmBuffer> Create(wl_shm* shm, int width, int height, bool mapped,
+                                             std::string& error,
+                                             wl_shm_format format = WL_SHM_FORMAT_XRGB8888);
+    ~ShmBuffer();
+    ShmBuffer(const ShmBuffer&) = delete;
+    ShmBuffer& operator=(const ShmBuffer&) = delete;
+
+    wl_buffer* buffer() const { return buffer_.get(); }
+    std::uint32_t* pixels() const { return pixels_; }
+    int width() const { return width_; }
+    int height() const { return height_; }
+    int stride() const { return width_ * 4; }
+
+    bool busy() const { return busy_; }
+    // Called as the buffer is attached and committed.
+    void MarkBusy() { busy_ = true; }
+
+    // Gives the memory of a byte range back; it reads as zeros (black) after.
+    // Only on a buffer that is not busy, and only over pixels that are black.
+    void GiveBack(std::size_t offset, std::size_t length);
+
+  private:
+    ShmBuffer() = default;
+    static void OnRelease(void* data, wl_buffer* buffer);
+
+    int fd_ = -1;
+    std::size_t size_ = 0;
+    std::uint32_t* pixels_ = nullptr;
+    int width_ = 0;
+    int height_ = 0;
+    bool busy_ = false;
+    WlObject<wl_buffer> buffer_;
+};
+
+}  // namespace quillomir::wayland

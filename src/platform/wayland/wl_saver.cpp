@@ -1,0 +1,327 @@
+#include "wl_saver.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+
+#include "linux/local_time.h"
+
+namespace quillomir::wayland {
+
+namespace {
+
+constexpr int kConfigureTimeoutMs = 5000;
+
+}  // namespace
+
+WaylandSaver::WaylandSaver(wl_display* picture, wl_display* input, const linux_host::SaverRun& run)
+    : run_(run), picture_(picture, *this, false), input_(input, *this, true) {}
+
+WaylandSaver::~WaylandSaver() {
+    form_.reset();
+    crawletCover_ = nullptr;
+    pointerCover_ = nullptr;
+    inputs_.clear();
+    pictures_.clear();
+}
+
+bool WaylandSaver::Fail(const std::string& message) {
+    if (!failed_) {
+        std::fprintf(stderr, "quillomir: %s\n", message.c_str());
+    }
+    failed_ = true;
+    return false;
+}
+
+int WaylandSaver::ScaleOf(const Output& output) const {
+    // Buffer scales came with wl_compositor 3.
+    const int version = VersionOf(picture_.compositor());
+    return version >= WL_SURFACE_SET_BUFFER_SCALE_SINCE_VERSION ? output.scale : 1;
+}
+
+bool WaylandSaver::CoverOutputs() {
+    const std::optional<std::string>& wanted = run_.options.output;
+    for (const auto& output : picture_.outputs()) {
+        if (!output->ready) {
+            continue;
+        }
+        pictures_.push_back(std::make_unique<Cover>(picture_, *output, Cover::Kind::Picture));
+        if (crawletCover_ == nullptr && (!wanted || output->name == *wanted)) {
+            crawletCover_ = pictures_.back().get();
+        }
+    }
+    if (wanted && crawletCover_ == nullptr) {
+        std::string names;
+        for (const auto& output : picture_.outputs()) {
+            names +=
+                (names.empty() ? "" : ", ") + (output->name.empty() ? "(unnamed)" : output->name);
+        }
+        return Fail("there is no output \"" + *wanted + "\"; the outputs are: " + names);
+    }
+    if (crawletCover_ == nullptr) {
+        return Fail("the Wayland compositor lists no outputs to cover");
+    }
+    // Input covers after the pictures: within the overlay layer the later
+    // surface usually stacks above, though the input region lets the
+    // pointer through a picture either way.
+    for (const auto& output : input_.outputs()) {
+        if (output->ready) {
+            inputs_.push_back(std::make_unique<Cover>(input_, *output, Cover::Kind::Input));
+        }
+    }
+    return true;
+}
+
+bool WaylandSaver::WaitForConfigures(Session& session, const Covers& covers) {
+    using Clock = std::chrono::steady_clock;
+    const auto deadline = Clock::now() + std::chrono::milliseconds(kConfigureTimeoutMs);
+    while (!std::all_of(covers.begin(), covers.end(),
+                        [](const auto& cover) { return cover->configured() || cover->closed(); })) {
+        const auto left =
+            std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
+        if (left <= 0) {
+            return Fail("the Wayland compositor did not place the saver's covers within 5 seconds");
+        }
+        const Pumped pumped = session.Pump(run_.signals, static_cast<int>(left));
+        if (pumped == Pumped::Lost) {
+            return Fail(session.ConnectionError());
+        }
+        if (pumped == Pumped::Terminated) {
+            closeRequested_ = true;
+            return true;
+        }
+    }
+    return true;
+}
+
+void WaylandSaver::Drop(Covers& covers, Cover* cover) {
+    if (cover == pointerCover_) {
+        pointerCover_ = nullptr;
+    }
+    const bool hadCrawlet = cover == crawletCover_;
+    covers.erase(std::find_if(covers.begin(), covers.end(),
+                              [cover](const auto& c) { return c.get() == cover; }));
+    if (hadCrawlet) {
+        // The crawlet moves to the first picture left, repainted from its state.
+        crawletCover_ = pictures_.empty() ? nullptr : pictures_.front().get();
+        if (crawletCover_ != nullptr) {
+            crawletCover_->RequestPaint();
+        }
+    }
+}
+
+int WaylandSaver::Run() {
+    std::string error;
+    bool terminated = false;
+    for (Session* session : {&picture_, &input_}) {
+        if (!session->Start(run_.signals, error, terminated)) {
+            if (terminated) {
+                return 0;
+            }
+            Fail(error);
+            return 1;
+        }
+    }
+    surface_.UseShm(picture_.shm());
+    if (!CoverOutputs() || !WaitForConfigures(picture_, pictures_) ||
+        !WaitForConfigures(input_, inputs_)) {
+        return 1;
+    }
+    if (closeRequested_) {
+        return 0;  // a signal before anything was shown
+    }
+    form_ = std::make_unique<frmMain>(*this, surface_, run_.settings, run_.counters, run_.memory);
+    crawletCover_->RequestPaint();
+    if (!Present()) {  // the size the load reads comes from here
+        return 1;
+    }
+    form_->Load();
+
+    bool signalled = false;
+    while (!closeRequested_ && !fatal_ && !failed_ && !signalled) {
+        // The pictures' connection: what came back since the last turn (buffers
+        // released, sizes), then this turn's frame, sent at once.
+        if (picture_.Drain() == Pumped::Lost || !Present() || !picture_.Flush()) {
+            Fail(picture_.ConnectionError());
+            break;
+        }
+        const auto timeout = timers_.TimeoutMs(linux_host::TimerSchedule::Clock::now());
+        const Pumped pumped = input_.Pump(run_.signals, timeout);
+        if (pumped == Pumped::Lost) {
+            Fail(input_.ConnectionError());
+            break;
+        }
+        signalled = pumped == Pumped::Terminated;
+        for (const SaverTimer timer : timers_.TakeDue(linux_host::TimerSchedule::Clock::now())) {
+            if (!closeRequested_ && !fatal_ && !signalled) {
+                form_->TimerTick(timer);
+            }
+        }
+    }
+    if (fatal_ || failed_) {
+        return 1;  // the message is out; the program ends at once
+    }
+    form_->Unload();
+    picture_.Flush();
+    input_.Flush();
+    return 0;
+}
+
+bool WaylandSaver::Present() {
+    // Covers the compositor closed (their output went) are dropped.
+    for (Covers* covers : {&pictures_, &inputs_}) {
+        for (std::size_t i = covers->size(); i-- > 0;) {
+            if ((*covers)[i]->closed()) {
+                Drop(*covers, (*covers)[i].get());
+            }
+        }
+    }
+    if (pictures_.empty() || inputs_.empty()) {
+        return Fail("the Wayland compositor closed every cover of the saver");
+    }
+    std::string error;
+    for (Covers* covers : {&pictures_, &inputs_}) {
+        for (const auto& cover : *covers) {
+            if (!cover->configured() || !cover->TakeNeedsPaint()) {
+                continue;
+            }
+            if (cover.get() != crawletCover_) {
+                if (!cover->ShowPlain(error)) {
+                    return Fail(error);
+                }
+                continue;
+            }
+            surface_.Resize(cover->width(), cover->height(), ScaleOf(cover->output()));
+            if (form_) {
+                form_->Paint(surface_);
+            }
+            surface_.DrawLabel(labelVisible_, caption_);
+        }
+    }
+    if (surface_.overflowed()) {
+        crawletCover_->RequestPaint();  // shown whole again on the next turn
+    }
+    if (crawletCover_->configured()) {
+        if (const auto frame = surface_.TakeFrame(error)) {
+            crawletCover_->ShowFrame(*frame, surface_.scale());
+        } else if (!error.empty()) {
+            return Fail(error);
+        }
+    }
+    return true;
+}
+
+void WaylandSaver::SetLabelVisible(bool visible) {
+    labelVisible_ = visible;
+    surface_.DrawLabel(labelVisible_, caption_);
+}
+
+void WaylandSaver::SetLabelCaption(std::string_view caption) {
+    caption_ = caption;
+    surface_.DrawLabel(labelVisible_, caption_);
+}
+
+int WaylandSaver::ShowPointer(bool show) {
+    pointerCount_ += show ? 1 : -1;
+    if (!show && pointerCount_ < 0 && pointer_ != nullptr) {
+        wl_pointer_set_cursor(pointer_, enterSerial_, nullptr, 0, 0);
+    }
+    return pointerCount_;
+}
+
+std::int32_t WaylandSaver::SecondsSinceMidnight() {
+    return linux_host::SecondsSinceMidnight();
+}
+
+void WaylandSaver::StartTimer(SaverTimer timer, std::uint32_t intervalMs) {
+    timers_.Start(timer, intervalMs, linux_host::TimerSchedule::Clock::now());
+}
+
+void WaylandSaver::FatalMessage(std::string_view text) {
+    std::fprintf(stderr, "quillomir: %.*s\n", static_cast<int>(text.size()), text.data());
+    fatal_ = true;
+}
+
+void WaylandSaver::OutputReady(Output& output) {
+    const bool picture = output.session == &picture_;
+    Covers& covers = picture ? pictures_ : inputs_;
+    covers.push_back(std::make_unique<Cover>(picture ? picture_ : input_, output,
+                                             picture ? Cover::Kind::Picture : Cover::Kind::Input));
+    if (picture && crawletCover_ == nullptr) {
+        crawletCover_ = covers.back().get();
+    }
+}
+
+void WaylandSaver::OutputChanged(Output& output) {
+    if (crawletCover_ != nullptr && &crawletCover_->output() == &output &&
+        ScaleOf(output) != surface_.scale()) {
+        crawletCover_->RequestPaint();
+    }
+}
+
+void WaylandSaver::OutputGone(Output& output) {
+    Covers& covers = output.session == &picture_ ? pictures_ : inputs_;
+    for (const auto& cover : covers) {
+        if (&cover->output() == &output) {
+            Drop(covers, cover.get());
+            return;
+        }
+    }
+}
+
+std::pair<std::int32_t, std::int32_t> WaylandSaver::Twips(double x, double y) const {
+    // Another output's position in the crawlet output's frame, by the layout
+    // (both connections see the same layout).
+    double left = x, top = y;
+    if (pointerCover_ != nullptr && crawletCover_ != nullptr) {
+        left += pointerCover_->output().x - crawletCover_->output().x;
+        top += pointerCover_->output().y - crawletCover_->output().y;
+    }
+    return {CrawletSurface::ToTwips(left), CrawletSurface::ToTwips(top)};
+}
+
+void WaylandSaver::PointerEntered(wl_pointer* pointer, std::uint32_t serial, wl_surface* surface,
+                                  double x, double y) {
+    pointer_ = pointer;
+    enterSerial_ = serial;
+    if (pointerCount_ < 0) {
+        wl_pointer_set_cursor(pointer, serial, nullptr, 0, 0);
+    }
+    pointerCover_ = nullptr;
+    for (const auto& cover : inputs_) {
+        if (cover->surface() == surface) {
+            pointerCover_ = cover.get();
+        }
+    }
+    if (!form_ || pointerCover_ == nullptr) {
+        return;
+    }
+    pointerAt_ = Twips(x, y);
+    if (!pointerSeen_) {
+        pointerSeen_ = true;  // where the pointer stands as the covers appear is not a move
+        form_->NotePointer(pointerAt_.first, pointerAt_.second);
+    } else {
+        form_->MouseMove(pointerAt_.first, pointerAt_.second);  // onto another output's cover
+    }
+}
+
+void WaylandSaver::PointerMoved(double x, double y) {
+    if (form_ && pointerCover_ != nullptr) {
+        pointerAt_ = Twips(x, y);
+        form_->MouseMove(pointerAt_.first, pointerAt_.second);
+    }
+}
+
+void WaylandSaver::PointerPressed() {
+    if (form_ && pointerCover_ != nullptr) {
+        form_->MouseDown(pointerAt_.first, pointerAt_.second);
+    }
+}
+
+void WaylandSaver::KeyPressed() {
+    if (form_) {
+        form_->KeyDown();
+    }
+}
+
+}  // namespace quillomir::wayland

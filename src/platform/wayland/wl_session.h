@@ -1,0 +1,117 @@
+// A connection to the compositor and what the saver takes from it: the
+// compositor, shared memory, the layer shell and the viewporter (when
+// offered), the outputs as they come and go, and (on the connection that
+// takes input) every seat's keyboard and pointer. Events go to the saver.
+// Every wait has a deadline and ends on SIGTERM or SIGINT, so that no
+// compositor can hang the saver.
+#pragma once
+
+#include <wayland-client.h>
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "linux/termination_signals.h"
+#include "viewporter-client-protocol.h"
+#include "wl_object.h"
+#include "wlr-layer-shell-unstable-v1-client-protocol.h"
+
+namespace quillomir::wayland {
+
+QUILLOMIR_WL_DELETE(zwlr_layer_shell_v1,
+                    VersionOf(object) >= ZWLR_LAYER_SHELL_V1_DESTROY_SINCE_VERSION
+                        ? zwlr_layer_shell_v1_destroy(object)
+                        : wl_proxy_destroy(reinterpret_cast<wl_proxy*>(object)))
+QUILLOMIR_WL_DELETE(zwlr_layer_surface_v1, zwlr_layer_surface_v1_destroy(object))
+QUILLOMIR_WL_DELETE(wp_viewporter, wp_viewporter_destroy(object))
+QUILLOMIR_WL_DELETE(wp_viewport, wp_viewport_destroy(object))
+
+class Session;
+
+struct Output {
+    Session* session = nullptr;
+    std::uint32_t id = 0;  // its global's name in the registry
+    WlObject<wl_output> proxy;
+    std::string name;  // empty where the compositor names no outputs
+    int x = 0;         // its place in the compositor's layout
+    int y = 0;
+    int scale = 1;
+    bool ready = false;  // described in full at least once
+};
+
+class SessionEvents {
+  public:
+    virtual ~SessionEvents() = default;
+    virtual void OutputReady(Output& output) = 0;    // the first full description
+    virtual void OutputChanged(Output& output) = 0;  // a later one
+    virtual void OutputGone(Output& output) = 0;     // before it is dropped
+    // Surface coordinates of the surface the pointer entered last.
+    virtual void PointerEntered(wl_pointer* pointer, std::uint32_t serial, wl_surface* surface,
+                                double x, double y) = 0;
+    virtual void PointerMoved(double x, double y) = 0;
+    virtual void PointerPressed() = 0;
+    virtual void KeyPressed() = 0;
+};
+
+enum class Pumped { Ok, Terminated, Lost };
+
+class Session {
+  public:
+    // `seats`: whether this connection takes the keyboard and pointer.
+    Session(wl_display* display, SessionEvents& events, bool seats);
+    ~Session();
+    Session(const Session&) = delete;
+    Session& operator=(const Session&) = delete;
+
+    // Binds the globals and waits until the outputs are described; false with
+    // the reason (no layer shell, no output, a compositor that does not answer).
+    // `terminated` tells a signal from a failure.
+    bool Start(linux_host::TerminationSignals& signals, std::string& error, bool& terminated);
+
+    // One turn of the loop: dispatches what arrived, sends what was asked, and
+    // waits for the compositor, a signal or `timeoutMs` (none: no limit).
+    Pumped Pump(linux_host::TerminationSignals& signals, std::optional<int> timeoutMs);
+    // Reads and dispatches what has arrived, without waiting for more, and
+    // sends what was asked (waiting only while the socket is full).
+    Pumped Drain();
+    // Sends what was asked; false when the connection failed.
+    bool Flush() { return FlushAll(); }
+    // Waits until the compositor has handled every request sent so far.
+    Pumped RoundTrip(linux_host::TerminationSignals& signals, int timeoutMs, bool& answered);
+    // Why the connection failed, for the message.
+    std::string ConnectionError() const;
+
+    wl_compositor* compositor() const { return compositor_.get(); }
+    wl_shm* shm() const { return shm_.get(); }
+    zwlr_layer_shell_v1* layerShell() const { return layerShell_.get(); }
+    wp_viewporter* viewporter() const { return viewporter_.get(); }
+    const std::vector<std::unique_ptr<Output>>& outputs() const { return outputs_; }
+
+  private:
+    struct Seat;
+    static void OnGlobal(void* data, wl_registry* registry, std::uint32_t id, const char* interface,
+                         std::uint32_t version);
+    static void OnGlobalRemove(void* data, wl_registry* registry, std::uint32_t id);
+    void AddOutput(std::uint32_t id, std::uint32_t version);
+    void AddSeat(std::uint32_t id, std::uint32_t version);
+    friend struct SessionListeners;
+
+    bool FlushAll();
+
+    wl_display* display_;
+    SessionEvents& events_;
+    bool withSeats_;
+    bool started_ = false;
+    WlObject<wl_registry> registry_;
+    WlObject<wl_compositor> compositor_;
+    WlObject<wl_shm> shm_;
+    WlObject<zwlr_layer_shell_v1> layerShell_;
+    WlObject<wp_viewporter> viewporter_;
+    std::vector<std::unique_ptr<Output>> outputs_;
+    std::vector<std::unique_ptr<Seat>> seats_;
+};
+
+}  // namespace quillomir::wayland

@@ -1,0 +1,226 @@
+"""The saver on Wayland end to end: each case starts its own headless sway
+(tools/wayland_session.py) with a scale-2 output and a plain one, and runs a
+copy of the saver there as the unprivileged user."""
+
+from __future__ import annotations
+
+import shutil
+import signal
+import subprocess
+import time
+from pathlib import Path
+
+import pytest
+
+from conftest import ROOT, on_diagonals_through, saver_path, wait_until
+
+import sys
+sys.path.insert(0, str(ROOT / "tools"))
+from wayland_session import SwaySession  # noqa: E402
+
+pytestmark = pytest.mark.skipif(
+    any(shutil.which(tool) is None for tool in ("sway", "grim", "wtype", "swayidle")),
+    reason="sway, grim, wtype and swayidle are needed")
+
+GREEN = bytes((0, 255, 0))
+RED = bytes((255, 0, 0))
+BLACK = bytes(3)
+WHITE = bytes((255, 255, 255))
+# The first output at scale 2: 1280x720 pixels for 640x360 in the layout, so
+# a disc of 120 twips is 16 pixels in radius and its centre lies within
+# radius * sqrt(2) of the diagonal; the tail starts in the top-left corner.
+FIRST, SECOND = "HEADLESS-1", "HEADLESS-2"
+SLACK = 24
+CORNER = 40
+
+
+class Shot:
+    def __init__(self, session: SwaySession, output: str):
+        self.width, self.height, self.pixels = session.screenshot(output)
+
+    def points_of(self, color: bytes, area=None) -> list[tuple[int, int]]:
+        x0, y0, w, h = area or (0, 0, self.width, self.height)
+        found = []
+        for y in range(y0, y0 + h):
+            row = self.pixels[(y * self.width + x0) * 3:(y * self.width + x0 + w) * 3]
+            start = row.find(color)
+            while start != -1:
+                if start % 3 == 0:
+                    found.append((x0 + start // 3, y))
+                start = row.find(color, start + 1)
+        return [(x, y) for x, y in found if x >= x0 + CORNER or y >= y0 + CORNER]
+
+    def only(self, *colors: bytes) -> bool:
+        allowed = set(colors)
+        return all(self.pixels[i:i + 3] in allowed for i in range(0, len(self.pixels), 3))
+
+
+@pytest.fixture
+def session():
+    with SwaySession(outputs=[(1280, 720, 2), (800, 600)]) as made:
+        with made.virtual_pointer() as pointer:
+            made.pointer = pointer
+            yield made
+
+
+class Run:
+    """One saver on the session, ended (and reaped) when the test ends."""
+
+    def __init__(self, session: SwaySession, args, env=None):
+        self.config = session.folder / "config-home"
+        self.config.mkdir(exist_ok=True)
+        self.process = session.popen([session.install(saver_path()), *args],
+                                     env={"XDG_CONFIG_HOME": str(self.config), **(env or {})})
+
+    def wait(self, seconds: float) -> int | None:
+        try:
+            return self.process.wait(timeout=seconds)
+        except subprocess.TimeoutExpired:
+            return None
+
+    def stderr(self) -> str:
+        return self.process.stderr.read().decode()
+
+    def stop(self) -> None:
+        if self.process.poll() is None:
+            self.process.kill()
+            self.process.wait()
+        self.process.stdout.close()
+        self.process.stderr.close()
+
+
+@pytest.fixture
+def run_saver(session):
+    started: list[Run] = []
+
+    def start(*args, env=None) -> Run:
+        started.append(Run(session, args, env))
+        return started[-1]
+
+    yield start
+    for run in started:
+        run.stop()
+
+
+def wait_for(session, color: bytes, output: str = FIRST, seconds: float = 10):
+    seen = []
+
+    def appeared():
+        seen[:] = Shot(session, output).points_of(color)
+        return len(seen) > 0
+
+    wait_until(appeared, seconds, step=0.3)
+    return seen
+
+
+def test_crawlet_on_the_first_output_at_its_scale_and_black_on_the_other(session, run_saver):
+    run_saver("--color", "green")
+    first = wait_for(session, GREEN)
+    assert first, "no green crawlet on the first output"
+    time.sleep(2.5)
+    shot = Shot(session, FIRST)
+    assert (shot.width, shot.height) == (1280, 720)
+    assert shot.only(BLACK, GREEN), "the first output is not covered in black"
+    points = shot.points_of(GREEN)
+    assert not on_diagonals_through(points, 640, 360, SLACK), "green off the centre's diagonals"
+    assert set(points) != set(first), "the crawlet did not move"
+    # A disc is 32 pixels across at scale 2 (16 at scale 1).
+    widest = max(sum(1 for x, y in points if y == row) for row in {y for _, y in points})
+    assert 30 <= widest <= 48, f"the crawlet is {widest} pixels wide"
+
+    other = Shot(session, SECOND)
+    assert (other.width, other.height) == (800, 600)
+    assert other.only(BLACK), "the second output is not all black"
+
+
+@pytest.mark.parametrize("how", ["key", "click", "sixth move"])
+def test_input_ends_it_and_five_moves_do_not(session, run_saver, how):
+    saver = run_saver("--color", "green")
+    assert wait_for(session, GREEN)
+    if how == "key":
+        session.run(["wtype", "-s", "300", "x"])
+    elif how == "click":
+        session.pointer.click()
+    else:
+        for _ in range(5):
+            session.pointer.move(5, 5)
+        assert saver.wait(1) is None, "five moves ended the saver"
+        session.pointer.move(5, 5)
+    assert saver.wait(5) == 0, f"the {how} did not end the saver with status 0"
+
+
+def test_sigterm_ends_it_with_status_0_and_uncovers(session, run_saver):
+    saver = run_saver()
+    assert wait_for(session, bytes((0, 0, 255)))  # the default blue
+    saver.process.send_signal(signal.SIGTERM)
+    assert saver.wait(5) == 0
+    assert wait_until(lambda: Shot(session, SECOND).only(WHITE), 5), "the cover stayed"
+
+
+def test_an_output_added_while_it_runs_is_covered(session, run_saver):
+    saver = run_saver()
+    assert wait_for(session, bytes((0, 0, 255)))
+    session.swaymsg("create_output")
+    assert wait_until(lambda: "HEADLESS-3" in [o["name"] for o in session.output_list()], 5)
+    assert wait_until(lambda: Shot(session, "HEADLESS-3").only(BLACK), 5), \
+        "the new output was not covered"
+    # The black was the saver's, not a new output's own.
+    saver.process.send_signal(signal.SIGTERM)
+    assert saver.wait(5) == 0
+    assert wait_until(lambda: Shot(session, "HEADLESS-3").only(WHITE), 5)
+
+
+def test_swayidle_starts_it_after_the_timeout_and_a_key_ends_it(session):
+    session.install(saver_path())
+    config = session.folder / "config-home"
+    config.mkdir()
+    idle = session.popen(["swayidle", "-w", "timeout", "1", "quillomir --color red",
+                          "resume", "pkill -x quillomir"], env={"XDG_CONFIG_HOME": str(config)},
+                         stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    try:
+        assert wait_for(session, RED), "swayidle did not start the saver"
+        pids = subprocess.run(["pgrep", "-x", "quillomir", "-u", "65534"], capture_output=True,
+                              text=True).stdout.split()
+        assert pids
+        session.run(["wtype", "-s", "300", "x"])
+        assert wait_until(lambda: not any(Path(f"/proc/{pid}").exists() for pid in pids), 5), \
+            "the key did not end the saver"
+    finally:
+        idle.terminate()
+        idle.wait(10)
+
+
+def test_the_settings_file_and_the_options_apply_as_on_x11(session, run_saver):
+    label = (32, 32, 450, 34)  # 240, 240, 3372 x 252 twips at 192 dpi
+    folder = session.folder / "config-home" / "quillomir"
+    folder.mkdir(parents=True)
+    (folder / "quillomir.conf").write_text("[Setup]\nCrawletColor=255\nDisplayValue=1\n")
+    saver = run_saver()
+    assert wait_for(session, RED), "the file's red crawlet did not appear"
+    assert Shot(session, FIRST).points_of(WHITE, label), "no label in white"
+    saver.stop()
+
+    run_saver("--color", "green", "--no-show-value")
+    assert wait_for(session, GREEN), "--color green did not win over the file"
+    assert not Shot(session, FIRST).points_of(WHITE, label), "--no-show-value showed the label"
+
+
+def test_a_lost_compositor_ends_it_with_a_message_and_status_1(session, run_saver):
+    saver = run_saver()
+    assert wait_for(session, bytes((0, 0, 255)))
+    session.pointer.close()
+    session.stop()
+    assert saver.wait(5) == 1
+    assert "connection to the Wayland compositor was lost" in saver.stderr()
+
+
+@pytest.mark.parametrize("env, message", [
+    ({"WAYLAND_DISPLAY": "wayland-none", "XDG_RUNTIME_DIR": "/tmp"},
+     "cannot connect to the Wayland compositor \"wayland-none\""),
+    ({}, "neither WAYLAND_DISPLAY nor DISPLAY is set"),
+])
+def test_no_compositor_gives_a_message_and_status_1(env, message):
+    result = subprocess.run([str(saver_path())], env={"PATH": "/usr/bin:/bin", **env},
+                            capture_output=True, text=True, timeout=30)
+    assert result.returncode == 1
+    assert result.stderr.startswith("quillomir: ") and message in result.stderr
