@@ -92,11 +92,54 @@ TEST(SaverOptions, ActionsThatDrawNothingIgnoreABadScreenSaverWindow) {
     }
 }
 
+TEST(SaverOptions, TheDisplaySystemFollowsTheOptionsThenTheEnvironment) {
+    const DisplayEnvironment both{"wayland-1", ":0"};
+    const DisplayEnvironment x11Only{nullptr, ":0"};
+    const DisplayEnvironment waylandOnly{"wayland-1", ""};
+    const auto choose = [](std::vector<std::string_view> args, DisplayEnvironment environment,
+                           const char* screenSaverWindow = nullptr) {
+        return ChooseDisplaySystem(Parse(args, screenSaverWindow), environment).system;
+    };
+    EXPECT_EQ(choose({}, both), DisplaySystem::Wayland);
+    EXPECT_EQ(choose({}, x11Only), DisplaySystem::X11);
+    EXPECT_EQ(choose({}, waylandOnly), DisplaySystem::Wayland) << "an empty DISPLAY is unset";
+    EXPECT_EQ(choose({"--x11"}, both), DisplaySystem::X11);
+    EXPECT_EQ(choose({"--wayland"}, x11Only), DisplaySystem::Wayland);
+    // An X window option means X11 even in a Wayland session (XWayland).
+    EXPECT_EQ(choose({"--root"}, both), DisplaySystem::X11);
+    EXPECT_EQ(choose({"--window-id", "7"}, both), DisplaySystem::X11);
+    EXPECT_EQ(choose({"--display", ":1"}, both), DisplaySystem::X11);
+    EXPECT_EQ(choose({}, both, "0x1e00003"), DisplaySystem::X11);
+    EXPECT_EQ(choose({"--output", "DP-1"}, x11Only), DisplaySystem::Wayland);
+    // Forced to Wayland, the screen saver's window is not looked at, even a bad one.
+    EXPECT_EQ(choose({"--wayland"}, both, "garbage"), DisplaySystem::Wayland);
+    EXPECT_EQ(Parse({"--output=HDMI-A-1"}).output, "HDMI-A-1");
+
+    const SystemChoice none = ChooseDisplaySystem(Parse({}), {nullptr, nullptr});
+    EXPECT_FALSE(none.system);
+    EXPECT_NE(none.error.find("WAYLAND_DISPLAY"), std::string::npos);
+}
+
+TEST(SaverOptions, OneDisplaySystemsOptionsDoNotMixWithTheOthers) {
+    EXPECT_NE(Error({"--x11", "--wayland"}).find("cannot go together"), std::string::npos);
+    for (const std::vector<std::string_view>& args :
+         std::vector<std::vector<std::string_view>>{{"--wayland", "--root"},
+                                                    {"--wayland", "--window-id", "7"},
+                                                    {"--wayland", "--display", ":0"}}) {
+        EXPECT_NE(Error(args).find("not --wayland"), std::string::npos) << args[1];
+    }
+    EXPECT_NE(Error({"--x11", "--output", "DP-1"}).find("Wayland output"), std::string::npos);
+    EXPECT_NE(Error({"--root", "--output", "DP-1"}).find("Wayland output"), std::string::npos);
+    EXPECT_NE(Error({"--output"}).find("--output needs"), std::string::npos);
+    EXPECT_NE(Error({"--output="}).find("--output needs"), std::string::npos);
+    Error({"--wayland=yes"});
+}
+
 TEST(SaverOptions, UsageNamesEveryOption) {
     const std::string usage = SaverUsage("quillomir");
-    for (const char* option :
-         {"--root", "--window-id", "--method", "--show-value", "--no-show-value", "--color",
-          "--config", "--help", "--version", "quillomir.conf"}) {
+    for (const char* option : {"--root", "--window-id", "--method", "--show-value",
+                               "--no-show-value", "--color", "--config", "--help", "--version",
+                               "--wayland", "--x11", "--output", "swayidle", "quillomir.conf"}) {
         EXPECT_NE(usage.find(option), std::string::npos) << option;
     }
 }
