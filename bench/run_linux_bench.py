@@ -1,5 +1,6 @@
 #!/usr/bin/env python3
-"""What the Linux saver costs, beside an Xlib floor program, on Xvfb.
+"""What the Linux saver costs, on X11 beside an Xlib floor program on Xvfb,
+and on Wayland beside a layer-shell floor program on headless sway.
 
 Runs build/native/quillomir in its own window at 1920x1080 (the figure that is
 judged), and at 1024x768 and 3840x2160 (to see whether its cost grows with the
@@ -13,9 +14,15 @@ warm-up, readings at t0 and t0 + SPAN seconds:
   ends is one);
 - peak RSS: VmHWM at t1.
 
+On Wayland, the saver and bench_wayland_floor (a black layer-shell cover that
+wakes once a second and commits nothing) at 1920x1080 and at 3840x2160, each on
+its own headless sway (tools/wayland_session.py, run as nobody when we are
+root), all four at once, read the same way; the compositor's CPU too.
+
 Writes build/bench/linux-report.md and linux-report.json; the exit status is 1
-when a target is missed. Standard library only; every process started here is
-stopped again, also on failure or interrupt.
+when a target is missed. `--part x11` or `--part wayland` runs one half.
+Standard library only; every process started here is stopped again, also on
+failure or interrupt.
 """
 
 from __future__ import annotations
@@ -33,6 +40,7 @@ BUILD = ROOT / "build" / "native"
 sys.path.insert(0, str(ROOT / "tools"))
 
 import xwine  # noqa: E402
+from wayland_session import SwaySession  # noqa: E402
 
 CPU_LIMIT = 0.012      # CPU-seconds per minute
 WAKEUP_LIMIT = 1.2     # per second
@@ -42,6 +50,10 @@ RSS_LIMIT_MIB = 4.0
 GROWTH_FACTOR = 1.5
 GROWTH_SLACK = 0.002
 RSS_GROWTH_MIB = 0.25
+
+# Wayland: the client's CPU and the compositor's both judged against the floor's.
+WL_CPU_LIMIT = 0.015
+WL_FLOOR_FACTOR = 1.5
 
 RUNS = [  # name, program, width, height
     ("saver-1920x1080", "saver", 1920, 1080),
@@ -118,6 +130,114 @@ def measure(span: float, warmup: float) -> dict:
     return {"span_s": elapsed, "results": results}
 
 
+WL_RUNS = [  # name, program, width, height
+    ("saver-1920x1080", "saver", 1920, 1080),
+    ("saver-3840x2160", "saver", 3840, 2160),
+    ("floor-1920x1080", "floor", 1920, 1080),
+    ("floor-3840x2160", "floor", 3840, 2160),
+]
+
+
+def measure_wayland(span: float, warmup: float) -> dict:
+    saver = BUILD / "quillomir"
+    floor = BUILD / "bench" / "bench_wayland_floor"
+    for program in (saver, floor):
+        if not program.exists():
+            raise RuntimeError(f"{program} is missing; build the native preset")
+    sessions, clients = [], {}
+    try:
+        for name, kind, width, height in WL_RUNS:
+            session = SwaySession(outputs=[(width, height)]).start()
+            sessions.append(session)
+            config = session.folder / "config-home"  # default settings
+            config.mkdir()
+            program = session.install_saver(BUILD) if kind == "saver" else session.install(floor)
+            client = session.popen([program], env={"XDG_CONFIG_HOME": str(config)},
+                                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            clients[name] = (client, session.proc)
+        log(f"{len(clients)} Wayland programs started; warming up for {warmup:.0f} s")
+        time.sleep(warmup)
+        for name, (client, _) in clients.items():
+            if client.poll() is not None:
+                raise RuntimeError(f"{name} exited early with status {client.returncode}")
+        t0 = {name: (reading(c.pid), reading(s.pid)) for name, (c, s) in clients.items()}
+        start = time.monotonic()
+        log(f"measuring for {span:.0f} s")
+        time.sleep(span)
+        t1 = {name: (reading(c.pid), reading(s.pid)) for name, (c, s) in clients.items()}
+        elapsed = time.monotonic() - start
+    finally:
+        for client, _ in clients.values():
+            xwine.terminate(client, grace=10)
+        for session in sessions:
+            session.stop()
+
+    results = {}
+    for name, _, width, height in WL_RUNS:
+        (c0, s0), (c1, s1) = t0[name], t1[name]
+        results[name] = {
+            "screen": f"{width}x{height}",
+            "cpu_s_per_min": (c1["cpu_s"] - c0["cpu_s"]) * 60 / elapsed,
+            "wakeups_per_s": (c1["voluntary"] - c0["voluntary"]) / elapsed,
+            "involuntary_per_s": (c1["involuntary"] - c0["involuntary"]) / elapsed,
+            "peak_rss_mib": c1["hwm_kib"] / 1024,
+            "buffer_mib": width * height * 4 / 2**20,
+            "sway_cpu_s_per_min": (s1["cpu_s"] - s0["cpu_s"]) * 60 / elapsed,
+        }
+    return {"span_s": elapsed, "results": results}
+
+
+def judge_wayland(data: dict) -> list[dict]:
+    r = data["results"]
+    main, large = r["saver-1920x1080"], r["saver-3840x2160"]
+    floor, floor_large = r["floor-1920x1080"], r["floor-3840x2160"]
+    cpu_limit = min(WL_CPU_LIMIT, floor["cpu_s_per_min"] * WL_FLOOR_FACTOR)
+    # Flat from 1920x1080 to 3840x2160: within 1.5 times, plus what the floor
+    # itself moved between its two screens.
+    noise = abs(floor_large["cpu_s_per_min"] - floor["cpu_s_per_min"])
+    growth_ok = large["cpu_s_per_min"] <= main["cpu_s_per_min"] * WL_FLOOR_FACTOR + noise
+    verdicts = [
+        {"figure": "client CPU at 1920x1080", "value": f"{main['cpu_s_per_min']:.4f} CPU-s/min",
+         "target": f"<= {WL_CPU_LIMIT} and <= floor x{WL_FLOOR_FACTOR}",
+         "floor": f"{floor['cpu_s_per_min']:.4f}", "met": main["cpu_s_per_min"] <= cpu_limit},
+        {"figure": "wake-ups at 1920x1080", "value": f"{main['wakeups_per_s']:.2f} /s",
+         "target": f"<= {WAKEUP_LIMIT}", "floor": f"{floor['wakeups_per_s']:.2f}",
+         "met": main["wakeups_per_s"] <= WAKEUP_LIMIT},
+        {"figure": "compositor CPU at 1920x1080",
+         "value": f"{main['sway_cpu_s_per_min']:.4f} CPU-s/min",
+         "target": f"<= floor's x{WL_FLOOR_FACTOR}", "floor": f"{floor['sway_cpu_s_per_min']:.4f}",
+         "met": main["sway_cpu_s_per_min"] <= floor["sway_cpu_s_per_min"] * WL_FLOOR_FACTOR},
+        {"figure": "CPU growth 1920x1080 -> 3840x2160",
+         "value": f"{main['cpu_s_per_min']:.4f} -> {large['cpu_s_per_min']:.4f} CPU-s/min",
+         "target": f"<= x{WL_FLOOR_FACTOR} + floor's {noise:.4f}", "floor": "-", "met": growth_ok},
+    ]
+    for run in (main, large):
+        limit = RSS_LIMIT_MIB + run["buffer_mib"]
+        verdicts.append({"figure": f"peak RSS at {run['screen']}",
+                         "value": f"{run['peak_rss_mib']:.2f} MiB",
+                         "target": f"<= {RSS_LIMIT_MIB} + {run['buffer_mib']:.2f}",
+                         "floor": f"{r['floor-' + run['screen']]['peak_rss_mib']:.2f}",
+                         "met": run["peak_rss_mib"] <= limit})
+    return verdicts
+
+
+def report_wayland(data: dict, verdicts: list[dict]) -> str:
+    lines = ["# Wayland saver cost on headless sway", "",
+             f"Measured over {data['span_s']:.1f} s, every program on its own sway, all at once.",
+             "", "| figure | measured | target | floor program | met |",
+             "|---|---|---|---|---|"]
+    for v in verdicts:
+        lines.append(f"| {v['figure']} | {v['value']} | {v['target']} | {v['floor']} | "
+                     f"{'yes' if v['met'] else 'NO'} |")
+    lines += ["", "| run | client CPU-s/min | wake-ups/s | involuntary/s | peak RSS MiB | "
+              "sway CPU-s/min |", "|---|---|---|---|---|---|"]
+    for name, r in data["results"].items():
+        lines.append(f"| {name} | {r['cpu_s_per_min']:.4f} | {r['wakeups_per_s']:.2f} | "
+                     f"{r['involuntary_per_s']:.2f} | {r['peak_rss_mib']:.2f} | "
+                     f"{r['sway_cpu_s_per_min']:.4f} |")
+    return "\n".join(lines) + "\n"
+
+
 def judge(data: dict) -> list[dict]:
     r = data["results"]
     main, small, large = r["saver-1920x1080"], r["saver-1024x768"], r["saver-3840x2160"]
@@ -163,17 +283,29 @@ def main() -> int:
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--span", type=float, default=60.0, help="seconds measured")
     parser.add_argument("--warmup", type=float, default=3.0, help="seconds before t0")
+    parser.add_argument("--part", choices=("all", "x11", "wayland"), default="all")
     args = parser.parse_args()
-    data = measure(args.span, args.warmup)
-    verdicts = judge(data)
-    text = report(data, verdicts)
+    texts, everything, met = [], {}, True
+    if args.part in ("all", "x11"):
+        data = measure(args.span, args.warmup)
+        verdicts = judge(data)
+        texts.append(report(data, verdicts))
+        everything["x11"] = {**data, "verdicts": verdicts}
+        met = met and all(v["met"] for v in verdicts)
+    if args.part in ("all", "wayland"):
+        data = measure_wayland(args.span, args.warmup)
+        verdicts = judge_wayland(data)
+        texts.append(report_wayland(data, verdicts))
+        everything["wayland"] = {**data, "verdicts": verdicts}
+        met = met and all(v["met"] for v in verdicts)
+    text = "\n".join(texts)
     out = ROOT / "build" / "bench"
     out.mkdir(parents=True, exist_ok=True)
     (out / "linux-report.md").write_text(text)
-    (out / "linux-report.json").write_text(json.dumps({**data, "verdicts": verdicts}, indent=2))
+    (out / "linux-report.json").write_text(json.dumps(everything, indent=2))
     print(text)
     log(f"written to {out / 'linux-report.md'}")
-    return 0 if all(v["met"] for v in verdicts) else 1
+    return 0 if met else 1
 
 
 if __name__ == "__main__":

@@ -5,10 +5,12 @@ sway refuses to run as root, so when we are root the compositor and every
 client run as the user "nobody" (setpriv); they can only reach what lies in
 the session's folder, a fresh folder of mode 0755 under the temporary folder.
 Inside it, `run/` is the XDG_RUNTIME_DIR: mode 0700 and owned by the user who
-runs sway, as libwayland demands. `install()` copies a program there.
+runs sway, as libwayland demands. `install()` copies programs there, and
+`install_saver()` the saver's two programs. A headless sway has no input
+devices: `virtual_pointer()` adds a pointer (keys: `run(["wtype", ...])`).
 
     with SwaySession(outputs=[(1280, 720), (800, 600)]) as session:
-        saver = session.popen([str(session.install(path_to_quillomir))])
+        saver = session.popen([session.install_saver(Path("build/native"))])
         width, height, rgb = session.screenshot("HEADLESS-1")
 
 Standard library only.  Every process started here is stopped again by
@@ -131,14 +133,20 @@ class SwaySession:
 
     # -- clients -------------------------------------------------------------------
 
-    def install(self, program: Path) -> Path:
-        """A copy of `program` in the session's folder, which the user running
-        sway can execute."""
+    def install(self, program: Path, *companions: Path) -> Path:
+        """Copies of `program` and its companions in the session's folder,
+        which the user running sway can execute; the program's copy."""
         assert self.folder is not None
-        copy = self.folder / Path(program).name
-        shutil.copy2(program, copy)
-        copy.chmod(0o755)
-        return copy
+        for each in (program, *companions):
+            copy = self.folder / Path(each).name
+            shutil.copy2(each, copy)
+            copy.chmod(0o755)
+        return self.folder / Path(program).name
+
+    def install_saver(self, build: Path) -> Path:
+        """The saver's two programs from a build folder (quillomir hands a
+        Wayland run to quillomir-wayland beside it); the one to start."""
+        return self.install(build / "quillomir", build / "quillomir-wayland")
 
     def env(self, extra: dict | None = None) -> dict:
         env = {"PATH": f"{self.folder}:/usr/bin:/bin", "HOME": str(self.folder),

@@ -88,6 +88,9 @@ def main() -> int:
         saver = usr / "libexec" / "xscreensaver" / "quillomir"
         check(saver.is_file() and os.access(saver, os.X_OK),
               "the saver is not in /usr/libexec/xscreensaver")
+        wayland = saver.parent / "quillomir-wayland"
+        check(wayland.is_file() and os.access(wayland, os.X_OK),
+              "the Wayland saver is not beside the saver in /usr/libexec/xscreensaver")
         link = usr / "bin" / "quillomir"
         check(link.is_symlink() and link.resolve() == saver.resolve(),
               "/usr/bin/quillomir does not lead to the saver")

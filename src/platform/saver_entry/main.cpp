@@ -1,66 +1,57 @@
 // quillomir: the Linux saver's one command. The options and the environment
-// pick the host (Wayland or X11); --config hands over to the settings dialog,
-// a separate program, so that no toolkit is loaded into the saver. The build
-// defines QUILLOMIR_VERSION_STRING and QUILLOMIR_SETTINGS_DIR (where the
-// dialog is installed).
-#include <limits.h>
-#include <unistd.h>
-
+// pick the display system (see host.h for the two programs behind it);
+// --config hands over to the settings dialog, a separate program, so that no
+// toolkit is loaded into the saver. The build defines QUILLOMIR_VERSION_STRING,
+// QUILLOMIR_SETTINGS_DIR (where the dialog is installed) and
+// QUILLOMIR_SAVER_DIR (where the saver's programs are).
 #include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <vector>
 
+#include "host.h"
 #include "linux/conf_file_store.h"
 #include "linux/override_store.h"
 #include "linux/proc_sources.h"
 #include "linux/saver_options.h"
 #include "linux/saver_run.h"
 #include "linux/termination_signals.h"
-#include "wayland/wl_run.h"
-#include "x11/x_run.h"
+#include "sibling.h"
 
 namespace {
 
 using namespace quillomir;
+using saver_entry::kHost;
 
 constexpr const char* kSettingsProgram = "quillomir-settings";
-
-std::string OwnDirectory() {
-    char path[PATH_MAX];
-    const ssize_t length = readlink("/proc/self/exe", path, sizeof path - 1);
-    if (length <= 0) {
-        return {};
-    }
-    std::string text(path, static_cast<std::size_t>(length));
-    return text.substr(0, text.rfind('/'));
-}
 
 // Replaces this process with the settings dialog; returns only on failure.
 int RunSettings() {
     std::vector<std::string> places;
-    if (const std::string own = OwnDirectory(); !own.empty()) {
+    if (const std::string own = saver_entry::OwnDirectory(); !own.empty()) {
         places.push_back(own + "/" + kSettingsProgram);
         // Installed, the saver sits in PREFIX/libexec/xscreensaver and the dialog
         // in PREFIX/bin, whatever prefix the build was configured with.
         places.push_back(own + "/../../bin/" + kSettingsProgram);
     }
     places.push_back(std::string(QUILLOMIR_SETTINGS_DIR) + "/" + kSettingsProgram);
-    for (const std::string& place : places) {
-        if (access(place.c_str(), X_OK) == 0) {
-            execl(place.c_str(), kSettingsProgram, static_cast<char*>(nullptr));
-            std::fprintf(stderr, "quillomir: could not start %s\n", place.c_str());
-            return 1;
-        }
-    }
-    std::fprintf(stderr, "quillomir: the settings dialog (%s) is not installed; looked for\n",
-                 kSettingsProgram);
-    for (const std::string& place : places) {
-        std::fprintf(stderr, "  %s\n", place.c_str());
-    }
+    char* const argv[] = {const_cast<char*>(kSettingsProgram), nullptr};
+    const int status =
+        saver_entry::ExecFirst(places, argv, "the settings dialog (quillomir-settings)");
     std::fprintf(stderr, "The settings can also be edited in %s\n",
                  linux_host::ConfigFileStore().FileOf(kSettingsApplication).c_str());
-    return 1;
+    return status;
+}
+
+// Hands the run to the program for the other display system, beside this one.
+int RunSibling(char** argv) {
+    std::vector<std::string> places;
+    if (const std::string own = saver_entry::OwnDirectory(); !own.empty()) {
+        places.push_back(own + "/" + kHost.sibling);
+    }
+    places.push_back(std::string(QUILLOMIR_SAVER_DIR) + "/" + kHost.sibling);
+    const std::string what = std::string("the saver's other part (") + kHost.sibling + ")";
+    return saver_entry::ExecFirst(places, argv, what.c_str());
 }
 
 }  // namespace
@@ -93,6 +84,10 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "quillomir: %s\n", choice.error.c_str());
         return 1;
     }
+    if (*choice.system != kHost.system) {
+        return RunSibling(argv);
+    }
+    kHost.prepare();
 
     linux_host::TerminationSignals signals;
     linux_host::ConfigFileStore stored;
@@ -101,6 +96,5 @@ int main(int argc, char** argv) {
     linux_host::ProcStatCounters counters;
     linux_host::ProcMeminfoSource memory;
     const linux_host::SaverRun run{options, settings, counters, memory, signals};
-    return *choice.system == linux_host::DisplaySystem::Wayland ? wayland::RunSaver(run)
-                                                                : x11::RunSaver(run);
+    return kHost.run(run);
 }

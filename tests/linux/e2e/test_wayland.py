@@ -69,7 +69,7 @@ class Run:
     def __init__(self, session: SwaySession, args, env=None):
         self.config = session.folder / "config-home"
         self.config.mkdir(exist_ok=True)
-        self.process = session.popen([session.install(saver_path()), *args],
+        self.process = session.popen([session.install_saver(saver_path().parent), *args],
                                      env={"XDG_CONFIG_HOME": str(self.config), **(env or {})})
 
     def wait(self, seconds: float) -> int | None:
@@ -171,7 +171,7 @@ def test_an_output_added_while_it_runs_is_covered(session, run_saver):
 
 
 def test_swayidle_starts_it_after_the_timeout_and_a_key_ends_it(session):
-    session.install(saver_path())
+    session.install_saver(saver_path().parent)
     config = session.folder / "config-home"
     config.mkdir()
     idle = session.popen(["swayidle", "-w", "timeout", "1", "quillomir --color red",
@@ -212,6 +212,17 @@ def test_a_lost_compositor_ends_it_with_a_message_and_status_1(session, run_save
     session.stop()
     assert saver.wait(5) == 1
     assert "connection to the Wayland compositor was lost" in saver.stderr()
+
+
+def test_without_its_wayland_part_it_says_so(tmp_path):
+    if Path("/usr/local/libexec/xscreensaver/quillomir-wayland").exists():
+        pytest.skip("a saver is installed under /usr/local")
+    alone = tmp_path / "quillomir"
+    shutil.copy(saver_path(), alone)
+    result = subprocess.run([str(alone)], env={"PATH": "/usr/bin:/bin", "WAYLAND_DISPLAY": "w-0"},
+                            capture_output=True, text=True, timeout=30)
+    assert result.returncode == 1
+    assert "quillomir-wayland" in result.stderr and "not installed" in result.stderr
 
 
 @pytest.mark.parametrize("env, message", [
