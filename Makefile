@@ -67,8 +67,9 @@ test-win64:
 test-e2e:
 	tests/e2e/run --scr=build/win64/Quillomir.scr
 
-# The Linux saver end to end: private Xvfb displays, and the real xscreensaver.
-# Debian's pytest belongs to the system's Python.
+# The Linux saver end to end: private Xvfb displays, the real xscreensaver,
+# and for Wayland a private headless sway for each case (run as nobody when we
+# are root; tools/wayland_session.py). Debian's pytest belongs to the system's Python.
 PYTEST ?= /usr/bin/python3 -m pytest
 test-linux-e2e:
 	QUILLOMIR_BIN=$(CURDIR)/build/native/quillomir $(PYTEST) -q tests/linux/e2e
@@ -135,7 +136,8 @@ install: deps build-native
 
 # What the saver costs: core benchmarks, then the saver beside two reference
 # programs under Wine; writes build/bench/report.md and report.json. Then the
-# Linux saver beside an Xlib floor program on Xvfb: build/bench/linux-report.md.
+# Linux saver beside an Xlib floor program on Xvfb, and on headless sway beside
+# a layer-shell floor program: build/bench/linux-report.md.
 bench: deps build-native build-win64
 	@status=0; \
 	python3 bench/run_bench.py || status=1; \

@@ -191,11 +191,13 @@ bool WaylandSaver::Present() {
                 }
                 continue;
             }
+            // All again on new buffers: the label, then the chain over it, as
+            // the X11 saver repaints.
             surface_.Resize(cover->width(), cover->height(), ScaleOf(cover->output()));
+            surface_.DrawLabel(labelVisible_, caption_);
             if (form_) {
                 form_->Paint(surface_);
             }
-            surface_.DrawLabel(labelVisible_, caption_);
         }
     }
     if (surface_.overflowed()) {
