@@ -1,5 +1,6 @@
 #include "crawlet_surface.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 
@@ -120,22 +121,21 @@ PixelBox CrawletSurface::PaintLabel(PixelCanvas& canvas, const Label& label) {
 }
 
 void CrawletSurface::GiveBackOverBudget(Slot& slot) {
-    // Every page the crawlet passes is brought into memory once; giving the
-    // black ones back at each frame would cost a page fault and a system call
-    // for each, again and again. So the buffers together keep up to half a
-    // buffer's pages, and beyond that the free one gives back its black pages.
-    std::size_t resident = 0;
-    for (const Slot& each : slots_) {
-        resident += each.canvas->residentPages();
-    }
+    // Every page the crawlet passes comes into memory once; giving the black
+    // ones back at each frame would cost a page fault and a system call for
+    // each, again and again. So a buffer keeps what it has shown, up to an
+    // allowance over what still shows something, and then gives back its
+    // black pages all at once.
     const std::size_t pages = static_cast<std::size_t>(slot.buffer->stride()) *
                               static_cast<std::size_t>(slot.buffer->height()) / PixelCanvas::kPage;
-    if (resident <= pages / 2) {
+    const std::size_t allowance = std::max<std::size_t>(pages / 8, 64);
+    if (slot.canvas->residentPages() <= slot.keptPages + allowance) {
         return;
     }
     for (const ByteRange& range : slot.canvas->TakeBlackPages()) {
         slot.buffer->GiveBack(range.offset, range.length);
     }
+    slot.keptPages = slot.canvas->residentPages();
 }
 
 CrawletSurface::Slot* CrawletSurface::FreeSlot(std::string& error) {
@@ -152,7 +152,7 @@ CrawletSurface::Slot* CrawletSurface::FreeSlot(std::string& error) {
         return nullptr;
     }
     Slot slot;
-    slot.buffer = ShmBuffer::Create(shm_, width_ * scale_, height_ * scale_, true, error);
+    slot.buffer = make_(width_ * scale_, height_ * scale_, error);
     if (!slot.buffer) {
         return nullptr;
     }

@@ -8,24 +8,23 @@
 // commit, and the second is brought up to date from the first, box by box.
 #pragma once
 
-#include <wayland-client.h>
-
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "crawlet/drawing_surface.h"
+#include "frame_buffer.h"
 #include "label_font.h"
 #include "pixel_canvas.h"
-#include "shm_buffer.h"
 
 namespace quillomir::wayland {
 
 class CrawletSurface : public DrawingSurface {
   public:
-    // Buffers come from `shm`, set before the first resize.
-    void UseShm(wl_shm* shm) { shm_ = shm; }
+    // Where the buffers come from; set before the first resize.
+    void UseBuffers(FrameBufferMaker make) { make_ = std::move(make); }
 
     // A new size (surface coordinates) or scale: the buffers start again, all
     // black, and the next frame shows the whole surface. The host repaints.
@@ -67,9 +66,10 @@ class CrawletSurface : public DrawingSurface {
         std::string caption;
     };
     struct Slot {
-        std::unique_ptr<ShmBuffer> buffer;
+        std::unique_ptr<FrameBuffer> buffer;
         std::unique_ptr<PixelCanvas> canvas;
         std::vector<PixelBox> stale;  // changed elsewhere since this one was current
+        std::size_t keptPages = 0;    // what showed something at the last giving back
     };
 
     void Record(const Op& op);
@@ -79,7 +79,7 @@ class CrawletSurface : public DrawingSurface {
     void GiveBackOverBudget(Slot& slot);
     double PixelsPerTwip() const { return scale_ * 96.0 / 1440.0; }
 
-    wl_shm* shm_ = nullptr;
+    FrameBufferMaker make_;
     int width_ = 0;  // surface coordinates
     int height_ = 0;
     int scale_ = 1;

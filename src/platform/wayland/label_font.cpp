@@ -39,7 +39,10 @@ class SharedLibrary {
 }  // namespace
 
 struct LabelFont::Libraries {
-    SharedLibrary fontconfig{"libfontconfig.so.1"};
+    // Fontconfig answers one question and is closed again (its configuration
+    // and caches are large); FreeType stays for the captions to come.
+    std::unique_ptr<SharedLibrary> fontconfig =
+        std::make_unique<SharedLibrary>("libfontconfig.so.1");
     SharedLibrary freetype{"libfreetype.so.6"};
 
     decltype(FcInitLoadConfigAndFonts)* initConfig = nullptr;
@@ -52,6 +55,7 @@ struct LabelFont::Libraries {
     decltype(FcPatternGetString)* getString = nullptr;
     decltype(FcPatternGetInteger)* getInteger = nullptr;
     decltype(FcPatternDestroy)* destroyPattern = nullptr;
+    decltype(FcFini)* finish = nullptr;
 
     decltype(FT_Init_FreeType)* initFreeType = nullptr;
     decltype(FT_Done_FreeType)* doneFreeType = nullptr;
@@ -65,16 +69,17 @@ struct LabelFont::Libraries {
     FT_Face face = nullptr;
 
     bool Bind() {
-        return fontconfig.Find("FcInitLoadConfigAndFonts", initConfig) &&
-               fontconfig.Find("FcConfigDestroy", destroyConfig) &&
-               fontconfig.Find("FcNameParse", parseName) &&
-               fontconfig.Find("FcPatternAddDouble", addDouble) &&
-               fontconfig.Find("FcConfigSubstitute", substitute) &&
-               fontconfig.Find("FcDefaultSubstitute", defaultSubstitute) &&
-               fontconfig.Find("FcFontMatch", match) &&
-               fontconfig.Find("FcPatternGetString", getString) &&
-               fontconfig.Find("FcPatternGetInteger", getInteger) &&
-               fontconfig.Find("FcPatternDestroy", destroyPattern) &&
+        return fontconfig->Find("FcInitLoadConfigAndFonts", initConfig) &&
+               fontconfig->Find("FcConfigDestroy", destroyConfig) &&
+               fontconfig->Find("FcNameParse", parseName) &&
+               fontconfig->Find("FcPatternAddDouble", addDouble) &&
+               fontconfig->Find("FcConfigSubstitute", substitute) &&
+               fontconfig->Find("FcDefaultSubstitute", defaultSubstitute) &&
+               fontconfig->Find("FcFontMatch", match) &&
+               fontconfig->Find("FcPatternGetString", getString) &&
+               fontconfig->Find("FcPatternGetInteger", getInteger) &&
+               fontconfig->Find("FcPatternDestroy", destroyPattern) &&
+               fontconfig->Find("FcFini", finish) &&
                freetype.Find("FT_Init_FreeType", initFreeType) &&
                freetype.Find("FT_Done_FreeType", doneFreeType) &&
                freetype.Find("FT_New_Face", newFace) && freetype.Find("FT_Done_Face", doneFace) &&
@@ -110,8 +115,9 @@ struct LabelFont::Libraries {
             }
             destroyPattern(pattern);
         }
-        // The configuration is large and only needed for this one question.
         destroyConfig(config);
+        finish();
+        fontconfig.reset();
         return found;
     }
 
@@ -132,7 +138,7 @@ LabelFont::~LabelFont() = default;
 std::unique_ptr<LabelFont> LabelFont::Load(double points, double dpi, std::string& error) {
     std::unique_ptr<LabelFont> font(new LabelFont());
     Libraries& libs = *font->libraries_;
-    if (!libs.fontconfig.loaded() || !libs.freetype.loaded() || !libs.Bind()) {
+    if (!libs.fontconfig->loaded() || !libs.freetype.loaded() || !libs.Bind()) {
         error = "the label needs libfontconfig.so.1 and libfreetype.so.6";
         return nullptr;
     }

@@ -235,17 +235,16 @@ void PixelCanvas::CopyFrom(const PixelCanvas& source, PixelBox box) {
     }
 }
 
-bool PixelCanvas::PageIsBlack(std::size_t page) const {
+bool PixelCanvas::PageIsBlack(std::size_t page, const std::vector<std::uint8_t>& rowInk) const {
     const auto first = page * (kPage / 4);
     const auto end = std::min(first + kPage / 4,
                               static_cast<std::size_t>(width_) * static_cast<std::size_t>(height_));
     const auto w = static_cast<std::size_t>(width_);
     for (std::size_t at = first; at < end;) {
         const auto y = static_cast<int>(at / w);
-        const auto x = static_cast<int>(at % w);
         const auto rowEnd = std::min(end, (at / w + 1) * w);
-        const auto span = static_cast<int>(rowEnd - at);
-        if (InkIn({x, y, span, 1})) {
+        if (rowInk[static_cast<std::size_t>(y / kTile)] != 0 &&
+            InkIn({static_cast<int>(at % w), y, static_cast<int>(rowEnd - at), 1})) {
             return false;
         }
         at = rowEnd;
@@ -254,19 +253,39 @@ bool PixelCanvas::PageIsBlack(std::size_t page) const {
 }
 
 std::vector<ByteRange> PixelCanvas::TakeBlackPages() {
+    // Which rows of tiles hold anything at all: most pages are answered there.
+    std::vector<std::uint8_t> rowInk(static_cast<std::size_t>(tilesY_), 0);
+    for (std::size_t tile = 0; tile < ink_.size(); ++tile) {
+        rowInk[tile / static_cast<std::size_t>(tilesX_)] |= ink_[tile];
+    }
+    // Whole runs of black pages, whether in memory or not, so that a few
+    // calls give everything back; a run counts only if it holds a page that
+    // is in memory.
     std::vector<ByteRange> ranges;
-    for (std::size_t page = 0; page < resident_.size() && residentCount_ > 0; ++page) {
-        if (resident_[page] == 0 || !PageIsBlack(page)) {
+    std::size_t runStart = 0;
+    bool inRun = false, runResident = false;
+    const auto close = [&](std::size_t end) {
+        if (inRun && runResident) {
+            ranges.push_back({runStart * kPage, (end - runStart) * kPage});
+        }
+        inRun = runResident = false;
+    };
+    for (std::size_t page = 0; page < resident_.size(); ++page) {
+        if (!PageIsBlack(page, rowInk)) {
+            close(page);
             continue;
         }
-        resident_[page] = 0;
-        --residentCount_;
-        if (!ranges.empty() && ranges.back().offset + ranges.back().length == page * kPage) {
-            ranges.back().length += kPage;
-        } else {
-            ranges.push_back({page * kPage, kPage});
+        if (!inRun) {
+            inRun = true;
+            runStart = page;
+        }
+        if (resident_[page] != 0) {
+            resident_[page] = 0;
+            --residentCount_;
+            runResident = true;
         }
     }
+    close(resident_.size());
     return ranges;
 }
 

@@ -63,8 +63,8 @@ class PixelCanvas {
 
     // Pages of the pixel memory read or written since they were last given back.
     std::size_t residentPages() const { return residentCount_; }
-    // The pages among those whose pixels are all black now, in runs: their
-    // memory can be given back (and reads as zeros, black, after).
+    // The runs of pages whose pixels are all black now, each holding a page in
+    // memory: their memory can be given back (and reads as zeros, black, after).
     std::vector<ByteRange> TakeBlackPages();
 
   private:
@@ -82,7 +82,7 @@ class PixelCanvas {
     void Touch(PixelBox box);
     // Clears the ink mark of the tiles in `box` that hold only black.
     void Rescan(PixelBox box);
-    bool PageIsBlack(std::size_t page) const;
+    bool PageIsBlack(std::size_t page, const std::vector<std::uint8_t>& rowInk) const;
 
     std::uint32_t* pixels_;
     int width_;

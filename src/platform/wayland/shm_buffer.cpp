@@ -34,6 +34,9 @@ std::unique_ptr<ShmBuffer> ShmBuffer::Create(wl_shm* shm, int width, int height,
             return nullptr;
         }
         made->pixels_ = static_cast<std::uint32_t*>(memory);
+        // Only the pages drawn on: without this, a read fault also maps the
+        // neighbouring pages that the compositor's reading brought in.
+        madvise(memory, made->size_, MADV_RANDOM);
     }
     wl_shm_pool* pool = wl_shm_create_pool(shm, made->fd_, static_cast<std::int32_t>(made->size_));
     made->buffer_.reset(wl_shm_pool_create_buffer(pool, 0, width, height, made->stride(), format));

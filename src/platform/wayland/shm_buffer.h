@@ -12,34 +12,30 @@
 #include <memory>
 #include <string>
 
+#include "frame_buffer.h"
 #include "wl_object.h"
 
 namespace quillomir::wayland {
 
-class ShmBuffer {
+class ShmBuffer : public FrameBuffer {
   public:
     // Empty with a message in `error` when the memory or the buffer cannot be
     // made. `mapped`: whether this process draws on it (a plain cover never does).
     static std::unique_ptr<ShmBuffer> Create(wl_shm* shm, int width, int height, bool mapped,
                                              std::string& error,
                                              wl_shm_format format = WL_SHM_FORMAT_XRGB8888);
-    ~ShmBuffer();
+    ~ShmBuffer() override;
     ShmBuffer(const ShmBuffer&) = delete;
     ShmBuffer& operator=(const ShmBuffer&) = delete;
 
-    wl_buffer* buffer() const { return buffer_.get(); }
-    std::uint32_t* pixels() const { return pixels_; }
-    int width() const { return width_; }
-    int height() const { return height_; }
-    int stride() const { return width_ * 4; }
+    wl_buffer* buffer() const override { return buffer_.get(); }
+    std::uint32_t* pixels() const override { return pixels_; }
+    int width() const override { return width_; }
+    int height() const override { return height_; }
 
-    bool busy() const { return busy_; }
-    // Called as the buffer is attached and committed.
-    void MarkBusy() { busy_ = true; }
-
-    // Gives the memory of a byte range back; it reads as zeros (black) after.
-    // Only on a buffer that is not busy, and only over pixels that are black.
-    void GiveBack(std::size_t offset, std::size_t length);
+    bool busy() const override { return busy_; }
+    void MarkBusy() override { busy_ = true; }
+    void GiveBack(std::size_t offset, std::size_t length) override;
 
   private:
     ShmBuffer() = default;

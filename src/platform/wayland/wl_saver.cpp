@@ -122,7 +122,9 @@ int WaylandSaver::Run() {
             return 1;
         }
     }
-    surface_.UseShm(picture_.shm());
+    surface_.UseBuffers([shm = picture_.shm()](int width, int height, std::string& why) {
+        return std::unique_ptr<FrameBuffer>(ShmBuffer::Create(shm, width, height, true, why));
+    });
     if (!CoverOutputs() || !WaitForConfigures(picture_, pictures_) ||
         !WaitForConfigures(input_, inputs_)) {
         return 1;

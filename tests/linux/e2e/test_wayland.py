@@ -178,7 +178,7 @@ def test_swayidle_starts_it_after_the_timeout_and_a_key_ends_it(session):
                           "resume", "pkill -x quillomir"], env={"XDG_CONFIG_HOME": str(config)},
                          stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     try:
-        assert wait_for(session, RED), "swayidle did not start the saver"
+        assert wait_for(session, RED, seconds=20), "swayidle did not start the saver"
         pids = subprocess.run(["pgrep", "-x", "quillomir", "-u", "65534"], capture_output=True,
                               text=True).stdout.split()
         assert pids
