@@ -174,14 +174,17 @@ def test_swayidle_starts_it_after_the_timeout_and_a_key_ends_it(session):
     session.install_saver(saver_path().parent)
     config = session.folder / "config-home"
     config.mkdir()
-    idle = session.popen(["swayidle", "-w", "timeout", "1", "quillomir --color red",
-                          "resume", "pkill -x quillomir"], env={"XDG_CONFIG_HOME": str(config)},
+    # The README's line, with the resume command kept to this swayidle's own
+    # saver: other savers may run on this machine as the same user.
+    idle = session.popen(["swayidle", "-w", "timeout", "1", "exec quillomir --color red",
+                          "resume", "pkill -x -P $PPID quillomir"],
+                         env={"XDG_CONFIG_HOME": str(config)},
                          stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     try:
         assert wait_for(session, RED, seconds=20), "swayidle did not start the saver"
-        pids = subprocess.run(["pgrep", "-x", "quillomir", "-u", "65534"], capture_output=True,
-                              text=True).stdout.split()
-        assert pids
+        pids = subprocess.run(["pgrep", "-x", "-P", str(idle.pid), "quillomir"],
+                              capture_output=True, text=True).stdout.split()
+        assert pids, "no process named quillomir (an idle daemon's pkill would miss it)"
         session.run(["wtype", "-s", "300", "x"])
         assert wait_until(lambda: not any(Path(f"/proc/{pid}").exists() for pid in pids), 5), \
             "the key did not end the saver"
