@@ -76,31 +76,15 @@ bool PixelCanvas::Put(int x, int y, std::uint32_t color) {
     if (pixel == color) {
         return false;
     }
+    // The tile's count of non-black pixels stays exact, so no tile is ever
+    // read again to learn whether it turned black.
+    if (pixel == 0) {
+        ++ink_[TileOf(x, y)];
+    } else if (color == 0) {
+        --ink_[TileOf(x, y)];
+    }
     pixel = color;
-    if (color != 0) {
-        ink_[TileOf(x, y)] = 1;
-    }
     return true;
-}
-
-void PixelCanvas::Rescan(PixelBox box) {
-    box = box.Intersect(bounds());
-    for (int ty = box.y / kTile; !box.empty() && ty <= (box.bottom() - 1) / kTile; ++ty) {
-        for (int tx = box.x / kTile; tx <= (box.right() - 1) / kTile; ++tx) {
-            std::uint8_t& ink = ink_[TileOf(tx * kTile, ty * kTile)];
-            if (ink == 0) {
-                continue;
-            }
-            const PixelBox tile =
-                PixelBox{tx * kTile, ty * kTile, kTile, kTile}.Intersect(bounds());
-            bool black = true;
-            for (int y = tile.y; black && y < tile.bottom(); ++y) {
-                const std::uint32_t* row = pixels_ + Index(tile.x, y);
-                black = std::all_of(row, row + tile.width, [](std::uint32_t p) { return p == 0; });
-            }
-            ink = black ? 0 : 1;
-        }
-    }
 }
 
 PixelBox PixelCanvas::Disc(double cx, double cy, double radius, std::uint32_t fill,
@@ -152,11 +136,7 @@ PixelBox PixelCanvas::Disc(double cx, double cy, double radius, std::uint32_t fi
     if (maxX < minX) {
         return {};
     }
-    const PixelBox changed{minX, minY, maxX - minX + 1, maxY - minY + 1};
-    if (fill == 0 || outline == 0) {
-        Rescan(changed);
-    }
-    return changed;
+    return {minX, minY, maxX - minX + 1, maxY - minY + 1};
 }
 
 PixelBox PixelCanvas::Fill(PixelBox box, std::uint32_t color) {
@@ -172,9 +152,6 @@ PixelBox PixelCanvas::Fill(PixelBox box, std::uint32_t color) {
                 changed = changed.Union({x, y, 1, 1});
             }
         }
-    }
-    if (color == 0) {
-        Rescan(changed);
     }
     return changed;
 }
@@ -202,7 +179,6 @@ PixelBox PixelCanvas::Shade(PixelBox box, const std::uint8_t* mask, int maskStri
             }
         }
     }
-    Rescan(changed);
     return changed;
 }
 
@@ -213,23 +189,15 @@ void PixelCanvas::CopyFrom(const PixelCanvas& source, PixelBox box) {
             const std::size_t tile = TileOf(tx * kTile, ty * kTile);
             const bool sourceInk = source.ink_[tile] != 0;
             if (!sourceInk && ink_[tile] == 0) {
-                continue;  // black in both
+                continue;  // black in both: no memory read or written
             }
             const PixelBox part = PixelBox{tx * kTile, ty * kTile, kTile, kTile}.Intersect(box);
             Touch(part);
             for (int y = part.y; y < part.bottom(); ++y) {
-                std::uint32_t* to = pixels_ + Index(part.x, y);
-                const auto bytes = static_cast<std::size_t>(part.width) * 4;
-                if (sourceInk) {
-                    std::memcpy(to, source.pixels_ + source.Index(part.x, y), bytes);
-                } else {
-                    std::memset(to, 0, bytes);
+                const std::uint32_t* from = source.pixels_ + source.Index(part.x, y);
+                for (int x = part.x; x < part.right(); ++x, ++from) {
+                    Put(x, y, sourceInk ? *from : 0);
                 }
-            }
-            if (sourceInk) {
-                ink_[tile] = 1;
-            } else {
-                Rescan(part);
             }
         }
     }
@@ -256,7 +224,9 @@ std::vector<ByteRange> PixelCanvas::TakeBlackPages() {
     // Which rows of tiles hold anything at all: most pages are answered there.
     std::vector<std::uint8_t> rowInk(static_cast<std::size_t>(tilesY_), 0);
     for (std::size_t tile = 0; tile < ink_.size(); ++tile) {
-        rowInk[tile / static_cast<std::size_t>(tilesX_)] |= ink_[tile];
+        if (ink_[tile] != 0) {
+            rowInk[tile / static_cast<std::size_t>(tilesX_)] = 1;
+        }
     }
     // Whole runs of black pages, whether in memory or not, so that a few
     // calls give everything back; a run counts only if it holds a page that

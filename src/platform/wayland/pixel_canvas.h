@@ -1,7 +1,7 @@
 // Drawing on the pixels of one shared-memory buffer (XRGB8888, rows packed,
 // zero is black), so that each frame costs what changed and no more: every
-// operation answers the box of the pixels it changed, and a coarse map of the
-// tiles that may hold a non-black pixel lets black drawn over black skip the
+// operation answers the box of the pixels it changed, and a count of the
+// non-black pixels in each 16x16 tile lets black drawn over black skip the
 // memory altogether. The canvas counts the pages it has brought into memory;
 // those that have turned all black again can be given back, so that a buffer
 // need not hold memory where nothing is shown. No Wayland here: the rules are
@@ -80,8 +80,6 @@ class PixelCanvas {
     // Writes one pixel when it differs; true when it did.
     bool Put(int x, int y, std::uint32_t color);
     void Touch(PixelBox box);
-    // Clears the ink mark of the tiles in `box` that hold only black.
-    void Rescan(PixelBox box);
     bool PageIsBlack(std::size_t page, const std::vector<std::uint8_t>& rowInk) const;
 
     std::uint32_t* pixels_;
@@ -89,7 +87,7 @@ class PixelCanvas {
     int height_;
     int tilesX_;
     int tilesY_;
-    std::vector<std::uint8_t> ink_;       // per tile: may hold a non-black pixel
+    std::vector<std::uint16_t> ink_;      // per tile: how many of its pixels are not black
     std::vector<std::uint8_t> resident_;  // per page: touched since last given back
     std::size_t residentCount_ = 0;
 };
