@@ -138,9 +138,12 @@ class SwaySession:
         which the user running sway can execute; the program's copy."""
         assert self.folder is not None
         for each in (program, *companions):
+            # Beside and renamed over: a copy that is running cannot be written.
             copy = self.folder / Path(each).name
-            shutil.copy2(each, copy)
-            copy.chmod(0o755)
+            fresh = copy.with_name(copy.name + ".new")
+            shutil.copy2(each, fresh)
+            fresh.chmod(0o755)
+            os.replace(fresh, copy)
         return self.folder / Path(program).name
 
     def install_saver(self, build: Path) -> Path:

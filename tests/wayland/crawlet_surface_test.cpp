@@ -28,9 +28,12 @@ class FakeBuffer : public FrameBuffer {
     int height() const override { return height_; }
     bool busy() const override { return busy_; }
     void MarkBusy() override { busy_ = true; }
-    void GiveBack(std::size_t, std::size_t) override {
+    void GiveBack(std::size_t offset, std::size_t length) override {
         ASSERT_FALSE(busy_) << "gave back a shown buffer";
+        givenBack.push_back({offset, length});
     }
+
+    std::vector<ByteRange> givenBack;
 
     void Release() { busy_ = false; }
     std::uint32_t At(int x, int y) const { return memory_[y * width_ + x]; }
@@ -141,6 +144,51 @@ TEST(CrawletSurface, TwipsAreLaidOutAt96DpiTimesTheScale) {
     EXPECT_EQ(shown->width(), 200);
     ASSERT_EQ(frame->damage.size(), 1u);
     EXPECT_EQ(frame->damage[0], (PixelBox{64, 64, 32, 32})) << "a 16-pixel radius at scale 2";
+}
+
+TEST(CrawletSurface, PagesBeyondTheAllowanceAreGivenBackWhereTheyShowNothing) {
+    // Rows of 1024 pixels: a page a row, and an allowance of 64 pages.
+    Made made;
+    CrawletSurface surface;
+    surface.UseBuffers(made.Maker());
+    surface.Resize(1024, 400, 1);
+    std::string error;
+    surface.TakeFrame(error);
+    FakeBuffer* buffer = made.buffers[0];
+    buffer->Release();
+    Disc(surface, 100, 30, kRed);  // stays
+    for (int y = 60; y < 390; y += 16) {
+        Disc(surface, 500, y, kRed);
+        Disc(surface, 500, y, kBlack);
+    }
+    ASSERT_TRUE(surface.TakeFrame(error));
+    ASSERT_FALSE(buffer->givenBack.empty()) << "the pages drawn and erased were kept";
+    for (const ByteRange& range : buffer->givenBack) {
+        const std::size_t firstRow = range.offset / 4096;
+        const std::size_t endRow = (range.offset + range.length) / 4096;
+        EXPECT_TRUE(endRow <= 16 || firstRow >= 48) << "gave back the rows of the red disc";
+    }
+    EXPECT_EQ(buffer->At(100, 30), kRedPixel);
+}
+
+TEST(CrawletSurface, DrawingThatWaitsTooLongForABufferIsDroppedForARepaint) {
+    Made made;
+    CrawletSurface surface;
+    surface.UseBuffers(made.Maker());
+    surface.Resize(100, 80, 1);
+    std::string error;
+    surface.TakeFrame(error);
+    Disc(surface, 20, 20, kRed);
+    surface.TakeFrame(error);  // both buffers are now held, and never released
+    for (int tick = 0; tick < 300 && !surface.overflowed(); ++tick) {
+        for (int disc = 0; disc < 106; ++disc) {
+            Disc(surface, 20 + tick % 50, 20, kRed);
+        }
+    }
+    ASSERT_TRUE(surface.overflowed()) << "what waits for a buffer grows without end";
+    surface.Resize(100, 80, 1);
+    EXPECT_FALSE(surface.overflowed());
+    EXPECT_TRUE(surface.TakeFrame(error)) << "the repaint shows the whole surface";
 }
 
 }  // namespace

@@ -133,6 +133,17 @@ def test_crawlet_on_the_first_output_at_its_scale_and_black_on_the_other(session
     assert other.only(BLACK), "the second output is not all black"
 
 
+def test_output_puts_the_crawlet_on_the_named_output(session, run_saver):
+    run_saver("--output", SECOND, "--color", "green")
+    assert wait_for(session, GREEN, output=SECOND), "no crawlet on the named output"
+    assert Shot(session, FIRST).only(BLACK), "the first output is not plain black"
+
+    unknown = run_saver("--output", "DP-7")
+    assert unknown.wait(10) == 1
+    message = unknown.stderr()
+    assert 'no output "DP-7"' in message and FIRST in message and SECOND in message
+
+
 @pytest.mark.parametrize("how", ["key", "click", "sixth move"])
 def test_input_ends_it_and_five_moves_do_not(session, run_saver, how):
     saver = run_saver("--color", "green")
