@@ -27,32 +27,19 @@ build-win64:
 	cmake --preset win64
 	cmake --build --preset win64 -j$(JOBS)
 
+# Every suite runs whatever the others gave; tools/run-suites prints each one's
+# time and result at the end.
+TEST_SUITES = test-native test-win32 test-win64 test-e2e test-linux-e2e test-linux-dialog \
+              test-sanitize test-fuzz-corpus test-dist test-i386
 test: build
 	@rm -rf build/wine
-	@status=0; \
-	$(MAKE) --no-print-directory test-native || status=1; \
-	$(MAKE) --no-print-directory test-win32 || status=1; \
-	$(MAKE) --no-print-directory test-win64 || status=1; \
-	$(MAKE) --no-print-directory test-e2e || status=1; \
-	$(MAKE) --no-print-directory test-linux-e2e || status=1; \
-	$(MAKE) --no-print-directory test-linux-dialog || status=1; \
-	$(MAKE) --no-print-directory test-sanitize || status=1; \
-	$(MAKE) --no-print-directory test-fuzz-corpus || status=1; \
-	$(MAKE) --no-print-directory test-dist || status=1; \
-	$(MAKE) --no-print-directory test-i386 || status=1; \
-	if [ $$status -ne 0 ]; then echo "make test: FAILED"; else echo "make test: all suites passed"; fi; \
-	exit $$status
+	@MAKE="$(MAKE)" tools/run-suites "make test" $(TEST_SUITES)
 
 # The inner loop: unit tests and the end-to-end cases on the 64-bit twin,
 # without the sanitizer and fuzz builds and without the emulated guest.
 test-quick: deps build-native build-win64
 	@rm -rf build/wine
-	@status=0; \
-	$(MAKE) --no-print-directory test-native || status=1; \
-	$(MAKE) --no-print-directory test-win64 || status=1; \
-	$(MAKE) --no-print-directory test-e2e || status=1; \
-	if [ $$status -ne 0 ]; then echo "make test-quick: FAILED"; else echo "make test-quick: all suites passed"; fi; \
-	exit $$status
+	@MAKE="$(MAKE)" tools/run-suites "make test-quick" test-native test-win64 test-e2e
 
 test-native:
 	ctest --preset native -j$(JOBS)
