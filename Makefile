@@ -1,7 +1,8 @@
 # Quillomir: the commands. `make test` and `make run` install what is missing.
 .PHONY: all deps build build-native build-win32 build-win64 test test-native test-win32 test-win64 \
         test-e2e run clean test-sanitize test-fuzz-corpus fuzz dist test-dist \
-        test-linux-e2e test-linux-dialog run-linux install bench bench-linux test-quick test-i386
+        test-linux-e2e test-linux-dialog run-linux install bench bench-linux test-quick test-i386 \
+        deb screenshots
 
 JOBS ?= 2
 export WINEDEBUG := -all
@@ -94,16 +95,27 @@ fuzz: deps
 	cmake --build --preset fuzz -j$(JOBS)
 	fuzz/run-fuzzers build/fuzz $(FUZZ_SECONDS)
 
-# The release in build/dist/: the zip with both executables, and an installer
-# for each architecture. Signed when QUILLOMIR_SIGN_CERT and QUILLOMIR_SIGN_KEY
-# are set (see tools/make-dist).
+# The release in build/dist/: the zip with both executables, an installer for
+# each architecture (signed when QUILLOMIR_SIGN_CERT and QUILLOMIR_SIGN_KEY are
+# set, see tools/make-dist), the source tarball and the Debian packages of the
+# last commit, the winget manifests, and SHA256SUMS over them all.
 dist: deps
-	tools/make-dist
+	tools/make-release
+
+# The Debian packages alone, built from the last commit into build/dist/.
+deb: deps
+	tools/make-deb
 
 # The release checked: the zip's layout and sums, a second build byte for byte,
-# signing, and the x64 installer run under Wine.
+# signing, the x64 installer run under Wine, the Debian packages (lintian, a
+# second build, an install in a clean Debian root), the tarball and the winget
+# manifests.
 test-dist: dist build-win64
 	/usr/bin/python3 -m pytest -q tests/dist
+
+# The pictures in docs/images/, taken from the real programs on Xvfb.
+screenshots: deps build-native build-win64
+	tools/make-screenshots
 
 run: deps build-win64
 	tools/run-saver build/win64/Quillomir.scr
