@@ -89,8 +89,9 @@ test-sanitize:
 # The shipped 32-bit build, executed: its unit tests and end-to-end cases in an
 # emulated x86 guest (these hosts cannot run 32-bit code). The guest image is
 # built once and cached in ~/.cache/quillomir/guest; see tools/guest/README.md.
-# The host side's own checks (qemu faked) come first: they take seconds.
-test-i386: deps build-win32
+# The host side's own checks (qemu faked) come first: they take seconds. The
+# guest also runs the release's 32-bit installer.
+test-i386: deps build-win32 dist
 	PYTHONDONTWRITEBYTECODE=1 $(SYSTEM_PYTHON) -m pytest -p no:cacheprovider -q tests/guest
 	tools/guest/test-i386
 

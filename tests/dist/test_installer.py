@@ -43,9 +43,9 @@ def existing(wine: xwine.Wine, windows_path: str) -> Path | None:
     return path if path.is_file() else None
 
 
-def reg_values(wine: xwine.Wine, key: str) -> dict[str, str] | None:
-    """A key's values in the 64-bit view, or None when the key is not there."""
-    r = wine.run("reg", "query", key, "/reg:64")
+def reg_values(wine: xwine.Wine, key: str, view: str = "/reg:64") -> dict[str, str] | None:
+    """A key's values in one registry view, or None when the key is not there."""
+    r = wine.run("reg", "query", key, view)
     if r.returncode != 0:
         return None
     values = {}
@@ -80,15 +80,15 @@ def setup_log(wine: xwine.Wine) -> str:
     return path.read_text(encoding="utf-16") if path else ""
 
 
-def uninstall(wine: xwine.Wine) -> None:
+def uninstall(wine: xwine.Wine, uninstaller: str = UNINSTALLER, view: str = "/reg:64") -> None:
     """The silent uninstaller. It hands over to a copy of itself and returns at
     once, so this waits for its last step: the entry's removal."""
-    r = wine.run(UNINSTALLER, "/S", timeout=180)
+    r = wine.run(uninstaller, "/S", timeout=180)
     assert r.returncode == 0, f"the uninstaller failed ({r.returncode})"
-    assert xwine.wait_until(lambda: reg_values(wine, ENTRY) is None, 120, 0.5), \
+    assert xwine.wait_until(lambda: reg_values(wine, ENTRY, view) is None, 120, 0.5), \
         "the uninstall entry is still there"
     # The copy deletes the original uninstaller, and then ends.
-    xwine.wait_until(lambda: existing(wine, UNINSTALLER) is None, 30, 0.5)
+    xwine.wait_until(lambda: existing(wine, uninstaller) is None, 30, 0.5)
 
 
 @pytest.fixture(scope="module")
