@@ -20,7 +20,8 @@ GUEST = ROOT / "tools" / "guest"
 BUILD_FILES = ["Quillomir.scr", "quillomir_ui_probe.exe", "quillomir_probe_hook.dll",
                "quillomir_core_tests.exe", "src/platform/win32/quillomir_win32_tests.exe"]
 RELEASE_FILES = ["dist/Quillomir-1.0.0.8-x86-setup.exe", "dist/Quillomir-1.0.0.8-x64-setup.exe",
-                 "dist/Quillomir-1.0.0.8-windows.zip", "win64/generated/quillomir_release.json"]
+                 "dist/Quillomir-1.0.0.8-windows.zip", "dist/SHA256SUMS",
+                 "win64/generated/quillomir_release.json"]
 
 # Stands in for qemu: finds the shared folder in -virtfs, records the command
 # line, and plays the guest as FAKE_GUEST says.
