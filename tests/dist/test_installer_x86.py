@@ -13,6 +13,7 @@ import zipfile
 
 import pytest
 
+from conftest import DIST
 from test_installer import (DESKTOP, ENTRY, LOG, SAVER, SAVER32, UNINSTALLER, existing,
                             install, quillomir_entries, reg_values, setup_log, uninstall)
 
@@ -21,6 +22,13 @@ pytestmark = pytest.mark.skipif(not os.environ.get("QUILLOMIR_GUEST"),
                                        "(make test-i386)")
 
 UNINSTALLER32 = r"C:\Program Files (x86)\Quillomir\uninstall.exe"
+
+
+@pytest.fixture
+def release(version) -> dict:
+    """What the guest is given of the release: the zip and the installers."""
+    return {"zip": DIST / f"Quillomir-{version}-windows.zip",
+            **{arch: DIST / f"Quillomir-{version}-{arch}-setup.exe" for arch in ("x86", "x64")}}
 
 
 def test_x86_installer_replaces_the_64_bit_copy_and_uninstalls(wine_session, release):

@@ -19,9 +19,10 @@ ROOT = Path(__file__).resolve().parents[2]
 GUEST = ROOT / "tools" / "guest"
 BUILD_FILES = ["Quillomir.scr", "quillomir_ui_probe.exe", "quillomir_probe_hook.dll",
                "quillomir_core_tests.exe", "src/platform/win32/quillomir_win32_tests.exe"]
-RELEASE_FILES = ["dist/Quillomir-1.0.0.8-x86-setup.exe", "dist/Quillomir-1.0.0.8-x64-setup.exe",
-                 "dist/Quillomir-1.0.0.8-windows.zip", "dist/SHA256SUMS",
-                 "win64/generated/quillomir_release.json"]
+RELEASE_FILES = {"guest-release/Quillomir-1.0.0.8-x86-setup.exe": "dist",
+                 "guest-release/Quillomir-1.0.0.8-x64-setup.exe": "dist",
+                 "guest-release/Quillomir-1.0.0.8-windows.zip": "dist",
+                 "win64/generated/quillomir_release.json": "win64/generated"}
 
 # Stands in for qemu: finds the shared folder in -virtfs, records the command
 # line, and plays the guest as FAKE_GUEST says.
@@ -101,8 +102,8 @@ def test_a_passing_guest_passes_and_its_log_reaches_the_host(tree):
     for name in BUILD_FILES:
         assert (share / "win32" / Path(name).name).read_bytes() == b"MZ" + name.encode()
     # The installers, and the installer cases that run them.
-    for name in RELEASE_FILES:
-        assert (share / "src" / "build" / name).read_bytes() == name.encode()
+    for name, there in RELEASE_FILES.items():
+        assert (share / "src" / "build" / there / Path(name).name).read_bytes() == name.encode()
     assert (share / "src" / "tests" / "dist" / "test_installer_x86.py").is_file()
     conf = (share / "run.conf").read_text()
     listed = [c for c in (GUEST / "cases.txt").read_text().splitlines()
@@ -133,7 +134,7 @@ def test_a_guest_that_failed_or_never_ran_fails_the_target(tree, guest, says):
 
 @pytest.mark.parametrize("missing, says", [
     ("win32/quillomir_core_tests.exe", "quillomir_core_tests.exe is missing"),
-    ("dist/Quillomir-1.0.0.8-x86-setup.exe", "the release is missing"),
+    ("guest-release/Quillomir-1.0.0.8-x86-setup.exe", "the installers are missing"),
 ])
 def test_missing_build_output_fails_before_booting(tree, missing, says):
     (tree / "build" / missing).unlink()
