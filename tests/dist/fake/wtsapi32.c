@@ -4,41 +4,28 @@
    account's password, or in the services' session. */
 #include <windows.h>
 
-static WCHAR* copy(const WCHAR* text, DWORD length) {
-    WCHAR* out = LocalAlloc(LMEM_FIXED, (length + 1) * sizeof(WCHAR));
-    if (out) {
-        memcpy(out, text, length * sizeof(WCHAR));
-        out[length] = 0;
-    }
-    return out;
-}
-
 __declspec(dllexport) BOOL WINAPI
     WTSQuerySessionInformationW(HANDLE server, DWORD session, int info, WCHAR** buffer,
                                 DWORD* bytes) {
     WCHAR user[256] = {0};
-    DWORD length = GetEnvironmentVariableW(L"FAKE_DESKTOP_USER", user, 256);
-    WCHAR* slash = wcschr(user, L'\\');
+    GetEnvironmentVariableW(L"FAKE_DESKTOP_USER", user, 255);
+    WCHAR* name = wcschr(user, L'\\');
     const WCHAR* text = L"";
-    DWORD n = 0;
-    (void)server;
-    (void)session;
-    if (length < 256 && slash) {
-        if (info == 5) { /* WTSUserName */
-            text = slash + 1;
-            n = (DWORD)wcslen(text);
-        } else if (info == 7) { /* WTSDomainName */
-            text = user;
-            n = (DWORD)(slash - user);
-        }
+    if (name) {
+        *name++ = 0;
+        text = info == 5 ? name : info == 7 ? user : L""; /* WTSUserName, WTSDomainName */
     }
-    *buffer = copy(text, n);
+    const DWORD size = (DWORD)(wcslen(text) + 1) * sizeof(WCHAR);
+    *buffer = LocalAlloc(LMEM_FIXED, size);
     if (!*buffer) {
         return FALSE;
     }
+    memcpy(*buffer, text, size);
     if (bytes) {
-        *bytes = (n + 1) * sizeof(WCHAR);
+        *bytes = size;
     }
+    (void)server;
+    (void)session;
     return TRUE;
 }
 
