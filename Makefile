@@ -77,9 +77,11 @@ test-sanitize:
 # The shipped 32-bit build, executed: its unit tests and end-to-end cases in an
 # emulated x86 guest (these hosts cannot run 32-bit code). The guest image is
 # built once and cached in ~/.cache/quillomir/guest; see tools/guest/README.md.
-# The host side's own checks (qemu faked) come first: they take seconds.
+# The host side's own checks (qemu faked) come first: they take seconds. The
+# guest also runs the 32-bit installer, from a release made for it alone.
 test-i386: deps build-win32
 	PYTHONDONTWRITEBYTECODE=1 $(SYSTEM_PYTHON) -m pytest -p no:cacheprovider -q tests/guest
+	tools/make-dist --out build/guest-release
 	tools/guest/test-i386
 
 # Replays the checked-in fuzz corpus: every input that once found new coverage.

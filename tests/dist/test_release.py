@@ -239,3 +239,31 @@ def test_half_a_signing_setup_fails_and_writes_nothing(throwaway_certificate, tm
     assert r.returncode != 0
     assert "QUILLOMIR_SIGN_CERT and QUILLOMIR_SIGN_KEY" in r.stderr
     assert not out.exists() or not any(out.iterdir())
+
+
+@pytest.mark.parametrize("given, signs", [("s3cret pass", True), ("wrong", False)])
+def test_key_password_is_never_on_a_command_line(tmp_path, given, signs):
+    """An encrypted key's password reaches osslsigncode, whose command line
+    every user can read in the process list, only through its input."""
+    cert, key = tmp_path / "cert.pem", tmp_path / "key.pem"
+    subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-days", "2",
+                    "-passout", "pass:s3cret pass", "-subj", "/CN=Quillomir test signing",
+                    "-keyout", str(key), "-out", str(cert)], capture_output=True, check=True)
+    # osslsigncode as seen in the process list: its arguments, then the real one.
+    calls, bin_dir = tmp_path / "calls", tmp_path / "bin"
+    bin_dir.mkdir()
+    (bin_dir / "osslsigncode").write_text(
+        f'#!/bin/sh\nprintf "%s\\n" "$*" >>"{calls}"\nexec /usr/bin/osslsigncode "$@"\n')
+    (bin_dir / "osslsigncode").chmod(0o755)
+    target = tmp_path / "Quillomir.scr"
+    shutil.copyfile(ROOT / "build" / "win64" / "Quillomir.scr", target)
+    env = dict(os.environ, QUILLOMIR_SIGN_CERT=str(cert), QUILLOMIR_SIGN_KEY=str(key),
+               QUILLOMIR_SIGN_PASS=given, PATH=f"{bin_dir}:{os.environ['PATH']}")
+    env.pop("QUILLOMIR_SIGN_TIMESTAMP_URL", None)
+    r = make_dist("--sign-one", str(target), env=env)
+    assert (r.returncode == 0) == signs, r.stdout + r.stderr
+    assert (verify(target, cert).returncode == 0) == signs
+    [call] = calls.read_text().splitlines()
+    assert given not in call and "-readpass" in call
+    assert sorted(p.name for p in tmp_path.iterdir()) == ["Quillomir.scr", "bin", "calls",
+                                                          "cert.pem", "key.pem"]

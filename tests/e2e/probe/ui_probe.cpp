@@ -4,6 +4,8 @@
 //   quillomir_ui_probe measure [TITLE]       the same, with each control's font and the
 //                                            caption's extent in it
 //   quillomir_ui_probe tab TITLE             captions in Tab order, from the first tab stop
+//   quillomir_ui_probe texts TITLE           the captions of every visible control at any
+//                                            depth (an installer's pages are child dialogs)
 //   quillomir_ui_probe click TITLE CAPTION   clicks the control (BM_CLICK, or a mouse
 //                                            click posted to a static)
 //   quillomir_ui_probe close TITLE           the close control: WM_SYSCOMMAND SC_CLOSE
@@ -296,6 +298,22 @@ int Tab(const wchar_t* title) {
     return 0;
 }
 
+BOOL CALLBACK PrintVisibleText(HWND window, LPARAM) {
+    if (IsWindowVisible(window)) {
+        std::printf("%s\n", Json(TextOf(window)).c_str());
+    }
+    return TRUE;
+}
+
+int Texts(const wchar_t* title) {
+    HWND top = FindTop(title);
+    if (!top) {
+        return 2;
+    }
+    EnumChildWindows(top, PrintVisibleText, 0);
+    return 0;
+}
+
 int Click(const wchar_t* title, const wchar_t* caption) {
     HWND top = FindTop(title);
     HWND control = top ? FindChild(top, caption) : nullptr;
@@ -398,6 +416,8 @@ int wmain(int argc, wchar_t** argv) {
         rc = List(argc > 2 ? argv[2] : nullptr, command == L"measure");
     } else if (command == L"tab" && argc > 2) {
         rc = Tab(argv[2]);
+    } else if (command == L"texts" && argc > 2) {
+        rc = Texts(argv[2]);
     } else if (command == L"click" && argc > 3) {
         rc = Click(argv[2], argv[3]);
     } else if (command == L"close" && argc > 2) {
@@ -410,7 +430,7 @@ int wmain(int argc, wchar_t** argv) {
         rc = Cursor();
     } else {
         std::fprintf(stderr,
-                     "usage: quillomir_ui_probe list|measure [TITLE] | tab TITLE | "
+                     "usage: quillomir_ui_probe list|measure [TITLE] | tab TITLE | texts TITLE | "
                      "click TITLE CAPTION | close TITLE | raise TITLE | parent TITLE X Y W H | "
                      "cursor\n");
     }
