@@ -1,7 +1,8 @@
 # Quillomir: the commands. `make test` and `make run` install what is missing.
 .PHONY: all deps build build-native build-win32 build-win64 test test-native test-win32 test-win64 \
         test-e2e run clean test-sanitize test-fuzz-corpus fuzz dist test-dist \
-        test-linux-e2e test-linux-dialog run-linux install bench bench-linux test-quick test-i386
+        test-linux-e2e test-linux-dialog run-linux install bench bench-linux test-quick test-i386 \
+        soak test-soak-short
 
 JOBS ?= 2
 export WINEDEBUG := -all
@@ -36,6 +37,7 @@ test: build
 	$(MAKE) --no-print-directory test-e2e || status=1; \
 	$(MAKE) --no-print-directory test-linux-e2e || status=1; \
 	$(MAKE) --no-print-directory test-linux-dialog || status=1; \
+	$(MAKE) --no-print-directory test-soak-short || status=1; \
 	$(MAKE) --no-print-directory test-sanitize || status=1; \
 	$(MAKE) --no-print-directory test-fuzz-corpus || status=1; \
 	$(MAKE) --no-print-directory test-dist || status=1; \
@@ -145,6 +147,19 @@ bench: deps build-native build-win64
 # The Linux half of `make bench` alone.
 bench-linux: deps build-native
 	python3 bench/run_linux_bench.py
+
+# Hours unattended, in short: every saver for SOAK_MINUTES on its own Xvfb with
+# its figures sampled (RSS, descriptors, threads, X resources, Windows handles
+# and GDI objects), and started and stopped many times; build/soak/report.md.
+SOAK_MINUTES ?= 30
+soak: deps build-native build-win64
+	python3 tools/soak/soak.py --minutes $(SOAK_MINUTES)
+
+# The soak's short form (3 minutes, 100 and 25 starts, all at once) and its
+# verdict rules; part of `make test`.
+test-soak-short: deps build-native build-win64
+	PYTHONDONTWRITEBYTECODE=1 $(PYTEST) -q -p no:cacheprovider tests/soak
+	python3 tools/soak/soak.py --short --out build/soak-short
 
 clean:
 	rm -rf build
