@@ -2,7 +2,7 @@
 .PHONY: all deps build build-native build-win32 build-win64 test test-native test-win32 test-win64 \
         test-e2e run clean test-sanitize test-fuzz-corpus fuzz dist test-dist \
         test-linux-e2e test-linux-dialog run-linux install bench bench-linux test-quick test-i386 \
-        soak test-soak-short
+        deb screenshots soak test-soak-short
 
 JOBS ?= 2
 export WINEDEBUG := -all
@@ -28,33 +28,19 @@ build-win64:
 	cmake --preset win64
 	cmake --build --preset win64 -j$(JOBS)
 
+# Every suite runs whatever the others gave; tools/run-suites prints each one's
+# time and result at the end.
+TEST_SUITES = test-native test-win32 test-win64 test-e2e test-linux-e2e test-linux-dialog \
+              test-soak-short test-sanitize test-fuzz-corpus test-dist test-i386
 test: build
 	@rm -rf build/wine
-	@status=0; \
-	$(MAKE) --no-print-directory test-native || status=1; \
-	$(MAKE) --no-print-directory test-win32 || status=1; \
-	$(MAKE) --no-print-directory test-win64 || status=1; \
-	$(MAKE) --no-print-directory test-e2e || status=1; \
-	$(MAKE) --no-print-directory test-linux-e2e || status=1; \
-	$(MAKE) --no-print-directory test-linux-dialog || status=1; \
-	$(MAKE) --no-print-directory test-soak-short || status=1; \
-	$(MAKE) --no-print-directory test-sanitize || status=1; \
-	$(MAKE) --no-print-directory test-fuzz-corpus || status=1; \
-	$(MAKE) --no-print-directory test-dist || status=1; \
-	$(MAKE) --no-print-directory test-i386 || status=1; \
-	if [ $$status -ne 0 ]; then echo "make test: FAILED"; else echo "make test: all suites passed"; fi; \
-	exit $$status
+	@MAKE="$(MAKE)" tools/run-suites "make test" $(TEST_SUITES)
 
 # The inner loop: unit tests and the end-to-end cases on the 64-bit twin,
 # without the sanitizer and fuzz builds and without the emulated guest.
 test-quick: deps build-native build-win64
 	@rm -rf build/wine
-	@status=0; \
-	$(MAKE) --no-print-directory test-native || status=1; \
-	$(MAKE) --no-print-directory test-win64 || status=1; \
-	$(MAKE) --no-print-directory test-e2e || status=1; \
-	if [ $$status -ne 0 ]; then echo "make test-quick: FAILED"; else echo "make test-quick: all suites passed"; fi; \
-	exit $$status
+	@MAKE="$(MAKE)" tools/run-suites "make test-quick" test-native test-win64 test-e2e
 
 test-native:
 	ctest --preset native -j$(JOBS)
@@ -109,16 +95,27 @@ fuzz: deps
 	cmake --build --preset fuzz -j$(JOBS)
 	fuzz/run-fuzzers build/fuzz $(FUZZ_SECONDS)
 
-# The release in build/dist/: the zip with both executables, and an installer
-# for each architecture. Signed when QUILLOMIR_SIGN_CERT and QUILLOMIR_SIGN_KEY
-# are set (see tools/make-dist).
+# The release in build/dist/: the zip with both executables, an installer for
+# each architecture (signed when QUILLOMIR_SIGN_CERT and QUILLOMIR_SIGN_KEY are
+# set, see tools/make-dist), the source tarball and the Debian packages of the
+# last commit, the winget manifests, and SHA256SUMS over them all.
 dist: deps
-	tools/make-dist
+	tools/make-release
+
+# The Debian packages alone, built from the last commit into build/dist/.
+deb: deps
+	tools/make-deb
 
 # The release checked: the zip's layout and sums, a second build byte for byte,
-# signing, and the x64 installer run under Wine.
+# signing, the x64 installer run under Wine, the Debian packages (lintian, a
+# second build, an install in a clean Debian root), the tarball and the winget
+# manifests.
 test-dist: dist build-win64
 	/usr/bin/python3 -m pytest -q tests/dist
+
+# The pictures in docs/images/, taken from the real programs on Xvfb.
+screenshots: deps build-native build-win64
+	tools/make-screenshots
 
 run: deps build-win64
 	tools/run-saver build/win64/Quillomir.scr

@@ -19,6 +19,10 @@ import harness  # noqa: E402
 import xwine  # noqa: E402  (harness put tools/ on the path)
 
 DIST = ROOT / "build" / "dist"
+DEB_PACKAGES = ("quillomir", "quillomir-settings", "quillomir-dbgsym", "quillomir-settings-dbgsym")
+WINGET_MANIFESTS = {"winget-version": "Quillomir.Quillomir.yaml",
+                    "winget-locale": "Quillomir.Quillomir.locale.en-US.yaml",
+                    "winget-installer": "Quillomir.Quillomir.installer.yaml"}
 WIN64 = ROOT / "build" / "win64"
 
 
@@ -33,6 +37,15 @@ def version(identity) -> str:
     return identity["version"]
 
 
+WINDOWS_PRODUCTS = ("zip", "x86", "x64")
+
+
+def deb_name(package: str, version: str) -> str:
+    arch = subprocess.run(["dpkg", "--print-architecture"], capture_output=True, text=True,
+                          check=True).stdout.strip()
+    return f"{package}_{version}_{arch}.deb"
+
+
 @pytest.fixture(scope="session")
 def release(version) -> dict:
     """The files that `make dist` wrote; the tests expect it to have run."""
@@ -40,6 +53,9 @@ def release(version) -> dict:
         "zip": DIST / f"Quillomir-{version}-windows.zip",
         "x86": DIST / f"Quillomir-{version}-x86-setup.exe",
         "x64": DIST / f"Quillomir-{version}-x64-setup.exe",
+        "tarball": DIST / f"quillomir-{version}.tar.gz",
+        **{package: DIST / deb_name(package, version) for package in DEB_PACKAGES},
+        **{kind: DIST / "winget" / name for kind, name in WINGET_MANIFESTS.items()},
         "sums": DIST / "SHA256SUMS",
     }
     missing = [str(p) for p in files.values() if not p.is_file()]
