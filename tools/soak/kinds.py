@@ -13,9 +13,12 @@ scratch settings folder, and for Wine a prefix and a session. A third kind
   and /dev/shm mappings and descriptors that hold its wl_shm pools;
 - disturb(): something that makes the compositor ask for a new frame (an
   output mode change, or a second surface mapped over the saver's);
-- end(): SIGTERM, as a locker ends it; server_totals(): the compositor's own
-  RSS and descriptors, which grow when a client's objects are never destroyed;
-- leftovers(): procfs.processes_with(MARK, self.mark).
+- end(): SIGTERM, as a locker ends it; kill(): SIGKILL;
+- server_totals(): the compositor's own RSS, descriptors and shm_maps, which
+  grow when a client's objects and pools are never destroyed, and its client
+  count (its connected sockets);
+- leftovers(): procfs.processes_with(MARK, self.mark);
+and one entry in soak.py's table of kinds, with its number of starts.
 """
 
 from __future__ import annotations

@@ -22,7 +22,6 @@ import os
 import shutil
 import signal
 import statistics
-import subprocess
 import sys
 import threading
 import time
