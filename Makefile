@@ -2,7 +2,7 @@
 .PHONY: all deps build build-native build-win32 build-win64 test test-native test-win32 test-win64 \
         test-e2e run clean test-sanitize test-fuzz-corpus fuzz dist test-dist \
         test-linux-e2e test-linux-dialog run-linux install bench bench-linux test-quick test-i386 \
-        deb screenshots
+        deb screenshots soak test-soak-short
 
 JOBS ?= 2
 export WINEDEBUG := -all
@@ -31,7 +31,7 @@ build-win64:
 # Every suite runs whatever the others gave; tools/run-suites prints each one's
 # time and result at the end.
 TEST_SUITES = test-native test-win32 test-win64 test-e2e test-linux-e2e test-linux-dialog \
-              test-sanitize test-fuzz-corpus test-dist test-i386
+              test-soak-short test-sanitize test-fuzz-corpus test-dist test-i386
 test: build
 	@rm -rf build/wine
 	@MAKE="$(MAKE)" tools/run-suites "make test" $(TEST_SUITES)
@@ -146,6 +146,19 @@ bench: deps build-native build-win64
 # The Linux half of `make bench` alone.
 bench-linux: deps build-native
 	python3 bench/run_linux_bench.py
+
+# Hours unattended, in short: every saver for SOAK_MINUTES on its own Xvfb with
+# its figures sampled (RSS, descriptors, threads, X resources, Windows handles
+# and GDI objects), and started and stopped many times; build/soak/report.md.
+SOAK_MINUTES ?= 30
+soak: deps build-native build-win64
+	python3 tools/soak/soak.py --minutes $(SOAK_MINUTES)
+
+# The soak's short form (3 minutes, 100 and 25 starts, all at once) and its
+# verdict rules; part of `make test`.
+test-soak-short: deps build-native build-win64
+	PYTHONDONTWRITEBYTECODE=1 $(PYTEST) -q -p no:cacheprovider tests/soak
+	python3 tools/soak/soak.py --short --out build/soak-short
 
 clean:
 	rm -rf build

@@ -118,6 +118,17 @@ class Xvfb:
             terminate(self.proc)
             self.proc = None
 
+    def crash(self) -> None:
+        """Ends the server as a crash would (SIGKILL), then removes the lock
+        file and socket that it leaves behind, so that its number is free again."""
+        if self.proc:
+            self.proc.kill()
+            self.proc.wait()
+            if _lock_pid(self.number) == self.proc.pid:
+                Path(f"/tmp/.X{self.number}-lock").unlink(missing_ok=True)
+                Path(f"/tmp/.X11-unix/X{self.number}").unlink(missing_ok=True)
+            self.proc = None
+
     def __enter__(self) -> "Xvfb":
         return self.start()
 

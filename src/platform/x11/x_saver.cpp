@@ -21,6 +21,14 @@ int IgnoreXError(Display*, XErrorEvent*) {
     return 0;
 }
 
+// The server went away (it ended or dropped the connection): one line, and out
+// at once. Nothing can be freed on a connection that is gone, and Xlib's own
+// handler would print several lines and end the program from inside a call.
+int ConnectionLost(Display* display) {
+    std::fprintf(stderr, "quillomir: the X display \"%s\" went away\n", DisplayString(display));
+    _exit(1);
+}
+
 std::vector<Monitor> Monitors(Display* display, Window root) {
     std::vector<Monitor> monitors;
     int eventBase = 0, errorBase = 0, major = 0, minor = 0;
@@ -60,6 +68,7 @@ XSaver::XSaver(Display* display, const linux_host::SaverOptions& options, Settin
       counters_(counters),
       memory_(memory) {
     XSetErrorHandler(IgnoreXError);
+    XSetIOErrorHandler(ConnectionLost);
     const double dpi = ScreenDpi(display);
     const Window root = DefaultRootWindow(display);
     switch (options.target) {
@@ -388,7 +397,7 @@ int XSaver::Run(linux_host::TerminationSignals& signals) {
             break;
         }
         if ((fds[0].revents & (POLLERR | POLLHUP)) != 0) {
-            std::fprintf(stderr, "quillomir: the X connection was lost\n");
+            XPending(display_);  // reads the end of the stream: ConnectionLost reports it
             return 1;
         }
         if (signalFd >= 0 && (fds[1].revents & POLLIN) != 0) {
