@@ -1,7 +1,8 @@
 # Quillomir: the commands. `make test` and `make run` install what is missing.
 .PHONY: all deps build build-native build-win32 build-win64 test test-native test-win32 test-win64 \
         test-e2e run clean test-sanitize test-fuzz-corpus fuzz dist test-dist \
-        test-linux-e2e test-linux-dialog run-linux install bench bench-linux test-quick test-i386
+        test-linux-e2e test-linux-dialog run-linux install bench bench-linux test-quick test-i386 \
+        deb screenshots soak test-soak-short
 
 JOBS ?= 2
 export WINEDEBUG := -all
@@ -27,32 +28,19 @@ build-win64:
 	cmake --preset win64
 	cmake --build --preset win64 -j$(JOBS)
 
+# Every suite runs whatever the others gave; tools/run-suites prints each one's
+# time and result at the end.
+TEST_SUITES = test-native test-win32 test-win64 test-e2e test-linux-e2e test-linux-dialog \
+              test-soak-short test-sanitize test-fuzz-corpus test-dist test-i386
 test: build
 	@rm -rf build/wine
-	@status=0; \
-	$(MAKE) --no-print-directory test-native || status=1; \
-	$(MAKE) --no-print-directory test-win32 || status=1; \
-	$(MAKE) --no-print-directory test-win64 || status=1; \
-	$(MAKE) --no-print-directory test-e2e || status=1; \
-	$(MAKE) --no-print-directory test-linux-e2e || status=1; \
-	$(MAKE) --no-print-directory test-linux-dialog || status=1; \
-	$(MAKE) --no-print-directory test-sanitize || status=1; \
-	$(MAKE) --no-print-directory test-fuzz-corpus || status=1; \
-	$(MAKE) --no-print-directory test-dist || status=1; \
-	$(MAKE) --no-print-directory test-i386 || status=1; \
-	if [ $$status -ne 0 ]; then echo "make test: FAILED"; else echo "make test: all suites passed"; fi; \
-	exit $$status
+	@MAKE="$(MAKE)" tools/run-suites "make test" $(TEST_SUITES)
 
 # The inner loop: unit tests and the end-to-end cases on the 64-bit twin,
 # without the sanitizer and fuzz builds and without the emulated guest.
 test-quick: deps build-native build-win64
 	@rm -rf build/wine
-	@status=0; \
-	$(MAKE) --no-print-directory test-native || status=1; \
-	$(MAKE) --no-print-directory test-win64 || status=1; \
-	$(MAKE) --no-print-directory test-e2e || status=1; \
-	if [ $$status -ne 0 ]; then echo "make test-quick: FAILED"; else echo "make test-quick: all suites passed"; fi; \
-	exit $$status
+	@MAKE="$(MAKE)" tools/run-suites "make test-quick" test-native test-win64 test-e2e
 
 test-native:
 	ctest --preset native -j$(JOBS)
@@ -90,9 +78,11 @@ test-sanitize:
 # The shipped 32-bit build, executed: its unit tests and end-to-end cases in an
 # emulated x86 guest (these hosts cannot run 32-bit code). The guest image is
 # built once and cached in ~/.cache/quillomir/guest; see tools/guest/README.md.
-# The host side's own checks (qemu faked) come first: they take seconds.
+# The host side's own checks (qemu faked) come first: they take seconds. The
+# guest also runs the 32-bit installer, from a release made for it alone.
 test-i386: deps build-win32
 	PYTHONDONTWRITEBYTECODE=1 $(SYSTEM_PYTHON) -m pytest -p no:cacheprovider -q tests/guest
+	tools/make-dist --out build/guest-release
 	tools/guest/test-i386
 
 # Replays the checked-in fuzz corpus: every input that once found new coverage.
@@ -108,16 +98,27 @@ fuzz: deps
 	cmake --build --preset fuzz -j$(JOBS)
 	fuzz/run-fuzzers build/fuzz $(FUZZ_SECONDS)
 
-# The release in build/dist/: the zip with both executables, and an installer
-# for each architecture. Signed when QUILLOMIR_SIGN_CERT and QUILLOMIR_SIGN_KEY
-# are set (see tools/make-dist).
+# The release in build/dist/: the zip with both executables, an installer for
+# each architecture (signed when QUILLOMIR_SIGN_CERT and QUILLOMIR_SIGN_KEY are
+# set, see tools/make-dist), the source tarball and the Debian packages of the
+# last commit, the winget manifests, and SHA256SUMS over them all.
 dist: deps
-	tools/make-dist
+	tools/make-release
+
+# The Debian packages alone, built from the last commit into build/dist/.
+deb: deps
+	tools/make-deb
 
 # The release checked: the zip's layout and sums, a second build byte for byte,
-# signing, and the x64 installer run under Wine.
+# signing, the x64 installer run under Wine, the Debian packages (lintian, a
+# second build, an install in a clean Debian root), the tarball and the winget
+# manifests.
 test-dist: dist build-win64
 	/usr/bin/python3 -m pytest -q tests/dist
+
+# The pictures in docs/images/, taken from the real programs on Xvfb.
+screenshots: deps build-native build-win64
+	tools/make-screenshots
 
 run: deps build-win64
 	tools/run-saver build/win64/Quillomir.scr
@@ -147,6 +148,19 @@ bench: deps build-native build-win64
 # The Linux half of `make bench` alone.
 bench-linux: deps build-native
 	python3 bench/run_linux_bench.py
+
+# Hours unattended, in short: every saver for SOAK_MINUTES on its own Xvfb with
+# its figures sampled (RSS, descriptors, threads, X resources, Windows handles
+# and GDI objects), and started and stopped many times; build/soak/report.md.
+SOAK_MINUTES ?= 30
+soak: deps build-native build-win64
+	python3 tools/soak/soak.py --minutes $(SOAK_MINUTES)
+
+# The soak's short form (3 minutes, 100 and 25 starts, all at once) and its
+# verdict rules; part of `make test`.
+test-soak-short: deps build-native build-win64
+	PYTHONDONTWRITEBYTECODE=1 $(PYTEST) -q -p no:cacheprovider tests/soak
+	python3 tools/soak/soak.py --short --out build/soak-short
 
 clean:
 	rm -rf build

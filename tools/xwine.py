@@ -62,8 +62,9 @@ class Xvfb:
 
     def __init__(self, width: int = 1024, height: int = 768, *, screens=None,
                  xinerama: bool = False, first_display: int = 50, log: Path | None = None,
-                 extra_args: tuple[str, ...] = ()):
+                 extra_args: tuple[str, ...] = (), depth: int = 24):
         self.screens = screens or [(width, height)]
+        self.depth = depth
         self.xinerama = xinerama
         self.extra_args = tuple(extra_args)
         self.first_display = first_display
@@ -90,7 +91,7 @@ class Xvfb:
             # one output, so it is switched off to let Wine read the Xinerama heads.
             args += ["+xinerama", "-extension", "RANDR"]
         for i, (w, h) in enumerate(self.screens):
-            args += ["-screen", str(i), f"{w}x{h}x24"]
+            args += ["-screen", str(i), f"{w}x{h}x{self.depth}"]
         out = open(self.log, "ab") if self.log else subprocess.DEVNULL
         try:
             for n in range(self.first_display, self.first_display + 200):
@@ -115,6 +116,17 @@ class Xvfb:
     def stop(self) -> None:
         if self.proc:
             terminate(self.proc)
+            self.proc = None
+
+    def crash(self) -> None:
+        """Ends the server as a crash would (SIGKILL), then removes the lock
+        file and socket that it leaves behind, so that its number is free again."""
+        if self.proc:
+            self.proc.kill()
+            self.proc.wait()
+            if _lock_pid(self.number) == self.proc.pid:
+                Path(f"/tmp/.X{self.number}-lock").unlink(missing_ok=True)
+                Path(f"/tmp/.X11-unix/X{self.number}").unlink(missing_ok=True)
             self.proc = None
 
     def __enter__(self) -> "Xvfb":

@@ -4,6 +4,7 @@ and private Xvfb displays and Wine prefixes built from tests/e2e/harness.py."""
 from __future__ import annotations
 
 import json
+import os
 import shutil
 import subprocess
 import sys
@@ -19,6 +20,10 @@ import harness  # noqa: E402
 import xwine  # noqa: E402  (harness put tools/ on the path)
 
 DIST = ROOT / "build" / "dist"
+DEB_PACKAGES = ("quillomir", "quillomir-settings", "quillomir-dbgsym", "quillomir-settings-dbgsym")
+WINGET_MANIFESTS = {"winget-version": "Quillomir.Quillomir.yaml",
+                    "winget-locale": "Quillomir.Quillomir.locale.en-US.yaml",
+                    "winget-installer": "Quillomir.Quillomir.installer.yaml"}
 WIN64 = ROOT / "build" / "win64"
 
 
@@ -33,6 +38,15 @@ def version(identity) -> str:
     return identity["version"]
 
 
+WINDOWS_PRODUCTS = ("zip", "x86", "x64")
+
+
+def deb_name(package: str, version: str) -> str:
+    arch = subprocess.run(["dpkg", "--print-architecture"], capture_output=True, text=True,
+                          check=True).stdout.strip()
+    return f"{package}_{version}_{arch}.deb"
+
+
 @pytest.fixture(scope="session")
 def release(version) -> dict:
     """The files that `make dist` wrote; the tests expect it to have run."""
@@ -40,6 +54,9 @@ def release(version) -> dict:
         "zip": DIST / f"Quillomir-{version}-windows.zip",
         "x86": DIST / f"Quillomir-{version}-x86-setup.exe",
         "x64": DIST / f"Quillomir-{version}-x64-setup.exe",
+        "tarball": DIST / f"quillomir-{version}.tar.gz",
+        **{package: DIST / deb_name(package, version) for package in DEB_PACKAGES},
+        **{kind: DIST / "winget" / name for kind, name in WINGET_MANIFESTS.items()},
         "sums": DIST / "SHA256SUMS",
     }
     missing = [str(p) for p in files.values() if not p.is_file()]
@@ -50,7 +67,12 @@ def release(version) -> dict:
 
 @pytest.fixture(scope="session")
 def base_prefix(tmp_path_factory) -> Path:
-    """One freshly made Wine prefix for the session; each test clones it."""
+    """One freshly made Wine prefix for the session; each test clones it. The
+    emulated guest names the prefix its image holds (making one takes minutes)."""
+    given = os.environ.get("QUILLOMIR_BASE_PREFIX")
+    if given:
+        yield Path(given)
+        return
     prefix = tmp_path_factory.mktemp("wine") / "base"
     xwine.make_prefix(prefix)
     yield prefix

@@ -1,10 +1,12 @@
 """The 64-bit installer run silently under Wine in a fresh prefix: where the
 saver lands, the screen saver choice, the uninstall entry, the installed saver
-running, upgrades, and the uninstaller. The 32-bit installer cannot execute
-here; test_release.py checks it as a file."""
+running, upgrades, the uninstaller, whose screen saver choice it may set, and
+that it replaces a 32-bit copy. The 32-bit installer cannot execute here; the
+emulated guest runs it (tests/i386), and test_release.py checks it as a file."""
 
 from __future__ import annotations
 
+import json
 import re
 import subprocess
 import zipfile
@@ -14,7 +16,7 @@ import pytest
 
 import harness
 import xwine
-from conftest import DIST, ROOT
+from conftest import DIST, ROOT, WIN64
 
 UNINSTALL_ROOT = r"HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall"
 ENTRY = UNINSTALL_ROOT + r"\Quillomir"
@@ -22,6 +24,8 @@ DESKTOP = r"HKCU\Control Panel\Desktop"
 SAVER = r"C:\windows\system32\Quillomir.scr"
 UNINSTALLER = r"C:\Program Files\Quillomir\uninstall.exe"
 OTHER_SAVER = r"C:\windows\system32\Other.scr"
+SAVER32 = r"C:\windows\syswow64\Quillomir.scr"
+LOG = r"C:\setup.log"
 
 
 def existing(wine: xwine.Wine, windows_path: str) -> Path | None:
@@ -39,9 +43,9 @@ def existing(wine: xwine.Wine, windows_path: str) -> Path | None:
     return path if path.is_file() else None
 
 
-def reg_values(wine: xwine.Wine, key: str) -> dict[str, str] | None:
-    """A key's values in the 64-bit view, or None when the key is not there."""
-    r = wine.run("reg", "query", key, "/reg:64")
+def reg_values(wine: xwine.Wine, key: str, view: str = "/reg:64") -> dict[str, str] | None:
+    """A key's values in one registry view, or None when the key is not there."""
+    r = wine.run("reg", "query", key, view)
     if r.returncode != 0:
         return None
     values = {}
@@ -71,15 +75,20 @@ def install(wine: xwine.Wine, installer: Path, *args: str) -> None:
     assert r.returncode == 0, f"{installer.name} failed ({r.returncode})"
 
 
-def uninstall(wine: xwine.Wine) -> None:
+def setup_log(wine: xwine.Wine) -> str:
+    path = existing(wine, LOG)
+    return path.read_text(encoding="utf-16") if path else ""
+
+
+def uninstall(wine: xwine.Wine, uninstaller: str = UNINSTALLER, view: str = "/reg:64") -> None:
     """The silent uninstaller. It hands over to a copy of itself and returns at
     once, so this waits for its last step: the entry's removal."""
-    r = wine.run(UNINSTALLER, "/S", timeout=180)
+    r = wine.run(uninstaller, "/S", timeout=180)
     assert r.returncode == 0, f"the uninstaller failed ({r.returncode})"
-    assert xwine.wait_until(lambda: reg_values(wine, ENTRY) is None, 120, 0.5), \
+    assert xwine.wait_until(lambda: reg_values(wine, ENTRY, view) is None, 120, 0.5), \
         "the uninstall entry is still there"
     # The copy deletes the original uninstaller, and then ends.
-    xwine.wait_until(lambda: existing(wine, UNINSTALLER) is None, 30, 0.5)
+    xwine.wait_until(lambda: existing(wine, uninstaller) is None, 30, 0.5)
 
 
 @pytest.fixture(scope="module")
@@ -195,3 +204,75 @@ def test_another_saver_chosen_by_the_user_is_left_alone(wine_session, x64_instal
     wine.reg_set(DESKTOP, "SCRNSAVE.EXE", SAVER.upper())
     uninstall(wine)
     assert wine.reg_query(DESKTOP, "SCRNSAVE.EXE") is None
+
+
+@pytest.fixture(scope="module")
+def fake_wtsapi32(tmp_path_factory) -> Path:
+    """A wtsapi32.dll that names FAKE_DESKTOP_USER as the user at the desktop."""
+    dll = tmp_path_factory.mktemp("fake") / "wtsapi32.dll"
+    subprocess.run(["x86_64-w64-mingw32-gcc", "-shared", "-O2", "-Wl,--kill-at", "-o", str(dll),
+                    str(ROOT / "tests" / "dist" / "fake" / "wtsapi32.c")], check=True)
+    return dll
+
+
+def test_another_accounts_setup_leaves_the_screen_saver_choice_alone(
+        wine_session, x64_installer, fake_wtsapi32, version):
+    """Elevated with an administrator's password (another account at the
+    desktop), or run as SYSTEM (no one at the desktop), the installer's HKCU is
+    not the desktop user's: it sets nothing there, and says how to pick it."""
+    x, wine = wine_session
+    system32 = existing(wine, r"C:\windows\system32\wtsapi32.dll")
+    system32.unlink()  # a hard link into the shared base prefix
+    system32.write_bytes(fake_wtsapi32.read_bytes())
+
+    def env(desktop_user: str) -> dict:
+        return {**wine.env(), "FAKE_DESKTOP_USER": desktop_user,
+                "WINEDLLOVERRIDES": wine.env()["WINEDLLOVERRIDES"] + ";wtsapi32=n"}
+
+    r = subprocess.run([xwine.WINE, str(x64_installer), "/S", f"/LOG={LOG}"], env=env(""),
+                       capture_output=True, timeout=180)
+    assert r.returncode == 0
+    assert existing(wine, SAVER) is not None
+    assert wine.reg_query(DESKTOP, "SCRNSAVE.EXE") is None
+    assert "Screen saver not set" in setup_log(wine)
+    assert "no user is logged on at this desktop" in setup_log(wine)
+
+    # The dialogs, for a standard user who typed an administrator's password.
+    title = f"Quillomir (64-bit) {version} Setup "  # the pages' empty subcaption follows
+    setup = subprocess.Popen([xwine.WINE, str(x64_installer), f"/LOG={LOG}"],
+                             env=env("OFFICE\\desk"), stdout=subprocess.DEVNULL,
+                             stderr=subprocess.DEVNULL)
+
+    def probe(*args: str) -> subprocess.CompletedProcess:
+        return wine.run(str(WIN64 / "quillomir_ui_probe.exe"), *args, timeout=30)
+
+    assert xwine.wait_until(lambda: probe("click", title, "&Install").returncode == 0, 60, 1), \
+        "no components page with an Install button"
+    texts = xwine.wait_until(
+        lambda: [t for t in map(json.loads, probe("texts", title).stdout.splitlines())
+                 if "not your screen saver yet" in t], 120, 1)
+    assert texts, "the finish page does not say that the screen saver was left alone"
+    assert "Settings > Personalization > Lock screen > Screen saver" in texts[0]
+    assert probe("click", title, "&Finish").returncode == 0
+    assert setup.wait(60) == 0
+    assert wine.reg_query(DESKTOP, "SCRNSAVE.EXE") is None
+    assert "OFFICE\\desk is logged on at this desktop" in setup_log(wine)
+
+
+def test_a_32_bit_copy_is_replaced(wine_session, x64_installer):
+    """One Quillomir on 64-bit Windows: the x64 installer removes the copy that
+    the x86 installer put there, and moves the choice of it to its own file."""
+    _, wine = wine_session
+    r = wine.run("reg", "add", ENTRY, "/v", "DisplayName", "/d", "Quillomir (32-bit)", "/f",
+                 "/reg:32")
+    assert r.returncode == 0
+    copy32 = wine.prefix / "drive_c" / "windows" / "syswow64" / "Quillomir.scr"
+    copy32.write_bytes((WIN64 / "Quillomir.scr").read_bytes())
+    wine.reg_set(DESKTOP, "SCRNSAVE.EXE", SAVER32)
+
+    install(wine, x64_installer, "/KEEPSAVER")
+    assert quillomir_entries(wine) == [f"/reg:64 HKEY_LOCAL_MACHINE\\{ENTRY[5:]}"]
+    assert existing(wine, SAVER32) is None
+    assert existing(wine, SAVER) is not None
+    chosen = wine.reg_query(DESKTOP, "SCRNSAVE.EXE")
+    assert chosen.lower().startswith(r"c:\windows\system32\quil")

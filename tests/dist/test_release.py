@@ -16,7 +16,7 @@ from pathlib import Path
 import pytest
 
 from check_executable import RT_VERSION, PeFile, version_strings
-from conftest import DIST, ROOT
+from conftest import DIST, ROOT, WINDOWS_PRODUCTS
 
 MAKE_DIST = ROOT / "tools" / "make-dist"
 ZIP_LAYOUT = ["x86/Quillomir.scr", "x64/Quillomir.scr", "README.txt", "LICENSE", "SHA256SUMS"]
@@ -85,7 +85,7 @@ class TestZip:
                            text=True)
         assert r.returncode == 0, r.stdout + r.stderr
         assert sorted(parse_sums(release["sums"].read_text())) == sorted(
-            p.name for k, p in release.items() if k != "sums")
+            p.relative_to(DIST).as_posix() for k, p in release.items() if k != "sums")
 
     def test_executables_are_the_builds_with_their_identity(self, release, version):
         want_fixed = tuple(int(x) for x in version.split("."))
@@ -168,7 +168,9 @@ def test_second_build_elsewhere_is_byte_identical(release, tmp_path):
     for preset in ("win32", "win64"):
         assert (source / "build" / preset / "Quillomir.scr").read_bytes() == \
             (ROOT / "build" / preset / "Quillomir.scr").read_bytes(), f"{preset} executable differs"
-    for product in release.values():
+    # The Windows half of the release; the packages of the commit are checked
+    # in test_packages.py.
+    for product in (release[kind] for kind in WINDOWS_PRODUCTS):
         again = source / "build" / "dist" / product.name
         assert again.read_bytes() == product.read_bytes(), f"{product.name} differs"
 
@@ -237,3 +239,31 @@ def test_half_a_signing_setup_fails_and_writes_nothing(throwaway_certificate, tm
     assert r.returncode != 0
     assert "QUILLOMIR_SIGN_CERT and QUILLOMIR_SIGN_KEY" in r.stderr
     assert not out.exists() or not any(out.iterdir())
+
+
+@pytest.mark.parametrize("given, signs", [("s3cret pass", True), ("wrong", False)])
+def test_key_password_is_never_on_a_command_line(tmp_path, given, signs):
+    """An encrypted key's password reaches osslsigncode, whose command line
+    every user can read in the process list, only through its input."""
+    cert, key = tmp_path / "cert.pem", tmp_path / "key.pem"
+    subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-days", "2",
+                    "-passout", "pass:s3cret pass", "-subj", "/CN=Quillomir test signing",
+                    "-keyout", str(key), "-out", str(cert)], capture_output=True, check=True)
+    # osslsigncode as seen in the process list: its arguments, then the real one.
+    calls, bin_dir = tmp_path / "calls", tmp_path / "bin"
+    bin_dir.mkdir()
+    (bin_dir / "osslsigncode").write_text(
+        f'#!/bin/sh\nprintf "%s\\n" "$*" >>"{calls}"\nexec /usr/bin/osslsigncode "$@"\n')
+    (bin_dir / "osslsigncode").chmod(0o755)
+    target = tmp_path / "Quillomir.scr"
+    shutil.copyfile(ROOT / "build" / "win64" / "Quillomir.scr", target)
+    env = dict(os.environ, QUILLOMIR_SIGN_CERT=str(cert), QUILLOMIR_SIGN_KEY=str(key),
+               QUILLOMIR_SIGN_PASS=given, PATH=f"{bin_dir}:{os.environ['PATH']}")
+    env.pop("QUILLOMIR_SIGN_TIMESTAMP_URL", None)
+    r = make_dist("--sign-one", str(target), env=env)
+    assert (r.returncode == 0) == signs, r.stdout + r.stderr
+    assert (verify(target, cert).returncode == 0) == signs
+    [call] = calls.read_text().splitlines()
+    assert given not in call and "-readpass" in call
+    assert sorted(p.name for p in tmp_path.iterdir()) == ["Quillomir.scr", "bin", "calls",
+                                                          "cert.pem", "key.pem"]

@@ -19,6 +19,10 @@ ROOT = Path(__file__).resolve().parents[2]
 GUEST = ROOT / "tools" / "guest"
 BUILD_FILES = ["Quillomir.scr", "quillomir_ui_probe.exe", "quillomir_probe_hook.dll",
                "quillomir_core_tests.exe", "src/platform/win32/quillomir_win32_tests.exe"]
+RELEASE_FILES = {"guest-release/Quillomir-1.0.0.8-x86-setup.exe": "dist",
+                 "guest-release/Quillomir-1.0.0.8-x64-setup.exe": "dist",
+                 "guest-release/Quillomir-1.0.0.8-windows.zip": "dist",
+                 "win64/generated/quillomir_release.json": "win64/generated"}
 
 # Stands in for qemu: finds the shared folder in -virtfs, records the command
 # line, and plays the guest as FAKE_GUEST says.
@@ -50,11 +54,16 @@ def tree(tmp_path, monkeypatch):
     for name in ("wine-run", "xwine.py"):
         shutil.copy(ROOT / "tools" / name, root / "tools" / name)
     (root / "tests" / "e2e").mkdir(parents=True)
+    shutil.copytree(ROOT / "tests" / "dist", root / "tests" / "dist")
     (root / "tests" / "data").mkdir()
     for name in BUILD_FILES:
         path = root / "build" / "win32" / name
         path.parent.mkdir(parents=True, exist_ok=True)
         path.write_bytes(b"MZ" + name.encode())
+    for name in RELEASE_FILES:
+        path = root / "build" / name
+        path.parent.mkdir(parents=True, exist_ok=True)
+        path.write_bytes(name.encode())
     bin_dir = tmp_path / "bin"
     bin_dir.mkdir()
     qemu = bin_dir / "qemu-system-x86_64"
@@ -92,6 +101,10 @@ def test_a_passing_guest_passes_and_its_log_reaches_the_host(tree):
     share = tree / "build" / "guest"
     for name in BUILD_FILES:
         assert (share / "win32" / Path(name).name).read_bytes() == b"MZ" + name.encode()
+    # The installers, and the installer cases that run them.
+    for name, there in RELEASE_FILES.items():
+        assert (share / "src" / "build" / there / Path(name).name).read_bytes() == name.encode()
+    assert (share / "src" / "tests" / "dist" / "test_installer_x86.py").is_file()
     conf = (share / "run.conf").read_text()
     listed = [c for c in (GUEST / "cases.txt").read_text().splitlines()
               if c and not c.startswith("#")]
@@ -119,11 +132,15 @@ def test_a_guest_that_failed_or_never_ran_fails_the_target(tree, guest, says):
     assert "test-i386: passed" not in r.stdout
 
 
-def test_missing_build_output_fails_before_booting(tree):
-    (tree / "build" / "win32" / "quillomir_core_tests.exe").unlink()
+@pytest.mark.parametrize("missing, says", [
+    ("win32/quillomir_core_tests.exe", "quillomir_core_tests.exe is missing"),
+    ("guest-release/Quillomir-1.0.0.8-x86-setup.exe", "the installers are missing"),
+])
+def test_missing_build_output_fails_before_booting(tree, missing, says):
+    (tree / "build" / missing).unlink()
     r = run_test_i386(tree)
     assert r.returncode != 0
-    assert "quillomir_core_tests.exe is missing" in r.stderr
+    assert says in r.stderr
     assert qemu_calls(tree) == []
 
 

@@ -105,19 +105,27 @@ def main() -> int:
                   f"quillomir --config did not start the installed dialog: {config.stderr.strip()}")
         xml = usr / "share" / "xscreensaver" / "config" / "quillomir.xml"
         check(xml.is_file(), "quillomir.xml is not in /usr/share/xscreensaver/config")
+        entry = usr / "share" / "applications" / "screensavers" / "quillomir.desktop"
+        check(entry.is_file() and f"Exec=/usr/libexec/xscreensaver/quillomir --root\n"
+              in entry.read_text(), "no screen-saver entry that runs the installed saver")
         man = usr / "share" / "man" / "man6" / "quillomir.6"
         check(man.is_file(), "the man page is not in /usr/share/man/man6")
+        settings_man = usr / "share" / "man" / "man1" / "quillomir-settings.1"
+        if (usr / "bin" / "quillomir-settings").is_file():
+            check(settings_man.is_file(), "quillomir-settings.1 is not in /usr/share/man/man1")
         if saver.is_file() and xml.is_file():
             check_option_file(xml, saver)
-        if man.is_file():
-            text = man.read_text()
-            check(f"Quillomir {version}" in text, "the man page does not carry the version")
-            groff = subprocess.run(["groff", "-man", "-ww", "-z", str(man)],
+        for page in (man, settings_man):
+            if not page.is_file():
+                continue
+            text = page.read_text()
+            check(f"Quillomir {version}" in text, f"{page.name} does not carry the version")
+            groff = subprocess.run(["groff", "-man", "-ww", "-z", str(page)],
                                    capture_output=True, text=True)
             check(groff.returncode == 0 and not groff.stderr.strip(),
-                  f"groff: {groff.stderr.strip()}")
+                  f"groff {page.name}: {groff.stderr.strip()}")
             for section in ("SYNOPSIS", "OPTIONS", "FILES", "EXIT STATUS"):
-                check(f".SH {section}" in text, f"the man page has no {section}")
+                check(f".SH {section}" in text, f"{page.name} has no {section}")
     finally:
         shutil.rmtree(stage, ignore_errors=True)
     for failure in failures:

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -175,6 +176,138 @@ TEST_F(ConfigFileStoreTest, UnusableFilesAreNeitherReadNorOverwritten) {
     EXPECT_EQ(ReadSetting(store, kCrawletColorKey), kBlueValue);
     EXPECT_FALSE(SaveSetting(store, kCrawletColorKey, kGreenValue));
     EXPECT_EQ(Slurp(file), huge);
+}
+
+// Runs `check` in a child process that an alarm ends after 5 s, so that a read
+// which waits forever fails the test instead of hanging the run. Gives the
+// child's exit code, or 128 + the signal that ended it.
+template <class Check>
+int RunWithWatchdog(Check check) {
+    const pid_t child = ::fork();
+    if (child == 0) {
+        ::alarm(5);
+        ::_exit(check());
+    }
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+struct NotSettings {
+    const char* name;
+    void (*make)(const fs::path& file);
+};
+
+class NotSettingsTest : public ConfigFileStoreTest,
+                        public ::testing::WithParamInterface<NotSettings> {};
+
+TEST_P(NotSettingsTest, ReadsAsDefaultsAtOnceAndIsNeverReplaced) {
+    fs::create_directories(file.parent_path());
+    GetParam().make(file);
+    const fs::file_status before = fs::symlink_status(file);
+    const int code = RunWithWatchdog([this] {
+        const bool refused =
+            store.Find("Quillomir", "Setup", "CrawletColor").kind == StoredText::Kind::kOther &&
+            ReadSetting(store, kCrawletColorKey) == kBlueValue &&
+            !SaveSetting(store, kCrawletColorKey, kGreenValue) &&
+            !store.Remove("Quillomir", "Setup", "CrawletColor");
+        return refused ? 0 : 1;
+    });
+    EXPECT_EQ(code, 0) << "1: read as settings, saved or removed; 142: still waiting after 5 s";
+    EXPECT_EQ(fs::symlink_status(file).type(), before.type());
+    EXPECT_EQ(std::distance(fs::directory_iterator(file.parent_path()), fs::directory_iterator()),
+              1);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    ConfigFileStore, NotSettingsTest,
+    ::testing::Values(
+        NotSettings{"Fifo", [](const fs::path& f) { ASSERT_EQ(::mkfifo(f.c_str(), 0600), 0); }},
+        NotSettings{"DeviceThroughALink",
+                    [](const fs::path& f) { fs::create_symlink("/dev/null", f); }},
+        NotSettings{"FolderThroughALink",
+                    [](const fs::path& f) { fs::create_directory_symlink(f.parent_path(), f); }},
+        NotSettings{"LinkLoop", [](const fs::path& f) { fs::create_symlink(f.filename(), f); }}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(ConfigFileStoreTest, ASaveIsRefusedWhenItsFileWouldBeTooLargeToRead) {
+    // "[Setup]\nKey=" before the value and "\n" after it: 13 bytes.
+    const std::string fits(ConfigFileStore::kMaxFileSize - 13, 'x');
+    EXPECT_TRUE(store.Save("Quillomir", "Setup", "Key", fits));
+    EXPECT_EQ(fs::file_size(file), ConfigFileStore::kMaxFileSize);
+    EXPECT_FALSE(store.Save("Quillomir", "Setup", "Key", fits + "x"));
+    EXPECT_FALSE(SaveSetting(store, kCrawletColorKey, kRedValue)) << "one more line";
+    EXPECT_TRUE(store.Find("Quillomir", "Setup", "Key").text == fits) << "the file is as it was";
+}
+
+mode_t ModeOf(const fs::path& path) {
+    struct stat info {};
+    return ::stat(path.c_str(), &info) == 0 ? info.st_mode & 07777 : 0;
+}
+
+fs::path LinkOf(const fs::path& path) {
+    std::error_code not_a_link;
+    return fs::read_symlink(path, not_a_link);
+}
+
+TEST_F(ConfigFileStoreTest, ASaveWritesThroughLinksAndKeepsTheFilesAccess) {
+    // A dotfile manager's chain: the settings file links to a link in its folder.
+    const fs::path repo = scratch.path() / "dotfiles";
+    const fs::path real = repo / "quillomir.conf";
+    Spill(real, "# mine\n[Setup]\nCrawletColor=255\n");
+    ::chmod(real.c_str(), 0640);
+    fs::create_symlink("quillomir.conf", repo / "current");
+    fs::create_directories(file.parent_path());
+    fs::create_symlink(repo / "current", file);
+
+    EXPECT_TRUE(SaveSetting(store, kCrawletColorKey, kGreenValue));
+    EXPECT_EQ(LinkOf(file), repo / "current");
+    EXPECT_EQ(Slurp(real), "# mine\n[Setup]\nCrawletColor=65280\n");
+    EXPECT_EQ(ModeOf(real), 0640u);
+    EXPECT_EQ(std::distance(fs::directory_iterator(repo), fs::directory_iterator()), 2);
+
+    // A dangling link: its target is made, 0600, in a folder that exists; where
+    // the folder is gone too, the save is refused and no folder is made.
+    fs::remove(real);
+    EXPECT_TRUE(SaveSetting(store, kDisplayValueKey, 1));
+    EXPECT_EQ(Slurp(real), "[Setup]\nDisplayValue=1\n");
+    EXPECT_EQ(ModeOf(real), 0600u);
+    fs::remove(file);
+    fs::create_symlink(scratch.path() / "gone" / "quillomir.conf", file);
+    EXPECT_FALSE(SaveSetting(store, kDisplayValueKey, 0));
+    EXPECT_FALSE(fs::exists(scratch.path() / "gone"));
+
+    if (::geteuid() == 0) {
+        // Root keeps a user's file that user's, and follows no link of theirs.
+        fs::remove(file);
+        fs::create_symlink(real, file);
+        ASSERT_EQ(::chown(real.c_str(), 65534, 65534), 0);
+        EXPECT_TRUE(SaveSetting(store, kDisplayValueKey, 0));
+        struct stat info {};
+        ASSERT_EQ(::stat(real.c_str(), &info), 0);
+        EXPECT_EQ(info.st_uid, 65534u);
+        ASSERT_EQ(::lchown(file.c_str(), 65534, 65534), 0);
+        EXPECT_FALSE(SaveSetting(store, kDisplayValueKey, 1));
+        EXPECT_EQ(Slurp(real), "[Setup]\nDisplayValue=0\n");
+    }
+}
+
+TEST_F(ConfigFileStoreTest, FoldersItMakesAreOwnerOnlyAndAFileKeepsItsMode) {
+    const mode_t umask_before = ::umask(022);
+    const fs::path home = scratch.path() / "home";
+    fs::create_directory(home);
+    ::chmod(home.c_str(), 0751);
+    ConfigFileStore fresh{home / ".config"};
+    const fs::path conf = fresh.FileOf(kSettingsApplication);
+    EXPECT_TRUE(SaveSetting(fresh, kCrawletColorKey, kRedValue));
+    EXPECT_EQ(ModeOf(home), 0751u) << "a folder that was there keeps its mode";
+    EXPECT_EQ(ModeOf(home / ".config"), 0700u);
+    EXPECT_EQ(ModeOf(conf.parent_path()), 0700u);
+    EXPECT_EQ(ModeOf(conf), 0600u);
+    ::chmod(conf.c_str(), 0644);
+    EXPECT_TRUE(SaveSetting(fresh, kCrawletColorKey, kGreenValue));
+    EXPECT_EQ(ModeOf(conf), 0644u);
+    ::umask(umask_before);
 }
 
 TEST_F(ConfigFileStoreTest, TextsThatCouldNotBeReadBackAreRefused) {

@@ -53,6 +53,27 @@ TEST(PixelFormat, ChannelsGoToTheVisualsMasks) {
     EXPECT_EQ(PixelOf(kWhiteValue, ChannelMasks{}), 0u);
 }
 
+TEST(PixelFormat, AFullPaletteGivesTheNearestCellButNeverBlackForAColour) {
+    // 16-bit channels, as XQueryColors reports them.
+    const std::vector<PaletteEntry> cells{
+        {0, 0, 0, 0}, {1, 0xFFFF, 0xFFFF, 0xFFFF}, {2, 0, 0, 0x5000}, {3, 0x8000, 0x8000, 0x8000}};
+    EXPECT_EQ(NearestCell(kBlueValue, cells), 2u) << "dark blue, not black, for blue";
+    EXPECT_EQ(NearestCell(kBlack, cells), 0u);
+    EXPECT_EQ(NearestCell(kWhiteValue, cells), 1u);
+    EXPECT_EQ(NearestCell(0x00101010, {cells[0], cells[3]}), 3u) << "near black, yet not black";
+    EXPECT_EQ(NearestCell(kRedValue, {{7, 0, 0, 0}}), std::nullopt);
+
+    // DirectColor: each channel picks its own nearest level of the ramp.
+    const ChannelMasks rgb888{0xFF0000, 0x00FF00, 0x0000FF};
+    const std::vector<PaletteEntry> ramp{
+        {RampPixel(0, rgb888), 0, 0, 0}, {RampPixel(1, rgb888), 0x7F00, 0x7F00, 0x7F00},
+        {RampPixel(2, rgb888), 0xFF00, 0xFF00, 0xFF00}};
+    EXPECT_EQ(RampPixel(2, rgb888), 0x020202u);
+    EXPECT_EQ(NearestDirectPixel(kBlueValue, ramp, rgb888), 0x000002u);
+    EXPECT_EQ(NearestDirectPixel(0x00FF8000, ramp, rgb888), 0x000102u);
+    EXPECT_EQ(NearestDirectPixel(kBlueValue, {}, rgb888), std::nullopt);
+}
+
 TEST(Monitors, TheCrawletLivesOnThePrimaryAndBlackCoversAll) {
     const PixelRect screen{0, 0, 3840, 1080};
     const std::vector<Monitor> pair{{{1920, 0, 1920, 1080}, false}, {{0, 0, 1920, 1080}, true}};

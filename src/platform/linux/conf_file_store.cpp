@@ -1,56 +1,13 @@
 #include "conf_file_store.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cctype>
-#include <cerrno>
 #include <cstdlib>
-#include <system_error>
 
 #include "ini_text.h"
 
 namespace quillomir::linux_host {
 
 namespace {
-
-// Closes the descriptor when it goes out of scope.
-class ScopedFd {
-  public:
-    explicit ScopedFd(int fd) : fd_(fd) {}
-    ~ScopedFd() {
-        if (fd_ >= 0) {
-            ::close(fd_);
-        }
-    }
-    ScopedFd(const ScopedFd&) = delete;
-    ScopedFd& operator=(const ScopedFd&) = delete;
-    int get() const { return fd_; }
-    // Closes now, reporting whether the last writes reached the file.
-    bool Close() {
-        const int fd = fd_;
-        fd_ = -1;
-        return ::close(fd) == 0;
-    }
-
-  private:
-    int fd_;
-};
-
-bool WriteAll(int fd, std::string_view text) {
-    while (!text.empty()) {
-        const ssize_t written = ::write(fd, text.data(), text.size());
-        if (written < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            return false;
-        }
-        text.remove_prefix(static_cast<std::size_t>(written));
-    }
-    return true;
-}
 
 std::filesystem::path AbsoluteFromEnvironment(const char* name) {
     const char* value = std::getenv(name);
@@ -90,55 +47,9 @@ std::filesystem::path ConfigFileStore::FileOf(std::string_view application) cons
     return root_ / name / (name + ".conf");
 }
 
-ConfigFileStore::FileText ConfigFileStore::Load(const std::filesystem::path& file) const {
-    ScopedFd fd(::open(file.c_str(), O_RDONLY | O_CLOEXEC));
-    if (fd.get() < 0) {
-        return {errno == ENOENT ? Loaded::Missing : Loaded::Unusable, {}};
-    }
-    struct stat info {};
-    if (::fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode)) {
-        return {Loaded::Unusable, {}};
-    }
-    FileText result{Loaded::Text, {}};
-    char buffer[4096];
-    for (;;) {
-        const ssize_t got = ::read(fd.get(), buffer, sizeof buffer);
-        if (got < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            return {Loaded::Unusable, {}};
-        }
-        if (got == 0) {
-            break;
-        }
-        result.text.append(buffer, static_cast<std::size_t>(got));
-        if (result.text.size() > kMaxFileSize) {
-            return {Loaded::Unusable, {}};
-        }
-    }
-    return result;
-}
-
 bool ConfigFileStore::Replace(const std::filesystem::path& file, std::string_view text) const {
-    std::error_code error;
-    std::filesystem::create_directories(file.parent_path(), error);
-    if (error) {
-        return false;
-    }
-    std::string temp = file.string() + ".XXXXXX";
-    ScopedFd fd(::mkostemp(temp.data(), O_CLOEXEC));
-    if (fd.get() < 0) {
-        return false;
-    }
-    // The data must be on disk before the rename makes it the file, or a crash
-    // could leave an empty file in the old one's place.
-    const bool written = WriteAll(fd.get(), text) && ::fsync(fd.get()) == 0 && fd.Close();
-    if (!written || ::rename(temp.c_str(), file.c_str()) != 0) {
-        ::unlink(temp.c_str());
-        return false;
-    }
-    return true;
+    // A file that every later read would refuse is no save at all.
+    return text.size() <= kMaxFileSize && ReplaceSmallFile(file, text);
 }
 
 StoredText ConfigFileStore::Find(std::string_view application, std::string_view section,
@@ -147,13 +58,13 @@ StoredText ConfigFileStore::Find(std::string_view application, std::string_view 
     if (file.empty()) {
         return {StoredText::Kind::kOther, {}};
     }
-    const FileText loaded = Load(file);
+    const SmallFile loaded = Load(file);
     switch (loaded.state) {
-        case Loaded::Missing:
+        case SmallFile::State::kMissing:
             return {};
-        case Loaded::Unusable:
+        case SmallFile::State::kUnusable:
             return {StoredText::Kind::kOther, {}};
-        case Loaded::Text:
+        case SmallFile::State::kText:
             break;
     }
     auto value = FindIniValue(loaded.text, section, key);
@@ -175,8 +86,8 @@ bool ConfigFileStore::Save(std::string_view application, std::string_view sectio
     if (file.empty() || !IsIniName(section) || !IsIniName(key) || !IsIniValue(text)) {
         return false;  // it could not be read back as it was given
     }
-    const FileText loaded = Load(file);
-    if (loaded.state == Loaded::Unusable) {
+    const SmallFile loaded = Load(file);
+    if (loaded.state == SmallFile::State::kUnusable) {
         return false;  // rewriting it would lose what it holds
     }
     return Replace(file, SetIniValue(loaded.text, section, key, text));
@@ -188,11 +99,11 @@ bool ConfigFileStore::Remove(std::string_view application, std::string_view sect
     if (file.empty()) {
         return false;
     }
-    const FileText loaded = Load(file);
-    if (loaded.state == Loaded::Missing) {
+    const SmallFile loaded = Load(file);
+    if (loaded.state == SmallFile::State::kMissing) {
         return true;
     }
-    if (loaded.state == Loaded::Unusable) {
+    if (loaded.state == SmallFile::State::kUnusable) {
         return false;
     }
     if (!FindIniValue(loaded.text, section, key)) {

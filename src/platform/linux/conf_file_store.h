@@ -10,13 +10,15 @@
 #include <string_view>
 
 #include "settings/settings_store.h"
+#include "small_file.h"
 
 namespace quillomir::linux_host {
 
 class ConfigFileStore : public SettingsStore {
   public:
     // A file larger than this is not read as settings: it reads as absent and
-    // saves are refused, so that nothing in it is lost.
+    // saves are refused, so that nothing in it is lost. A save whose text would
+    // be larger is refused too, or every later read would lose it.
     static constexpr std::size_t kMaxFileSize = 64 * 1024;
 
     // The user's configuration folder, or empty when neither $XDG_CONFIG_HOME
@@ -32,14 +34,16 @@ class ConfigFileStore : public SettingsStore {
 
     std::string Read(std::string_view application, std::string_view section, std::string_view key,
                      std::string_view fallback) override;
-    // Writes a new file beside the old one and renames it over: the old file
-    // stays whole whatever fails, and false says that nothing was changed.
+    // Writes a new file beside the old one (beside a link's final target) and
+    // renames it over, keeping the old file's permissions: the old file stays
+    // whole whatever fails, and false says that the save did not happen or, if
+    // only the final sync of the folder failed, may not last a crash.
     bool Save(std::string_view application, std::string_view section, std::string_view key,
               std::string_view text) override;
 
     // Absent when the file or the key is missing; "other" when the file cannot
-    // be read as settings (unreadable, too large, not a file), or there is no
-    // configuration folder at all.
+    // be read as settings (unreadable, too large, not a regular file such as a
+    // FIFO, a device or a folder), or there is no configuration folder at all.
     StoredText Find(std::string_view application, std::string_view section,
                     std::string_view key) override;
     // Rewrites the file without the key, as Save does; true when it is absent afterwards.
@@ -47,13 +51,10 @@ class ConfigFileStore : public SettingsStore {
                 std::string_view key) override;
 
   private:
-    enum class Loaded { Text, Missing, Unusable };
-    struct FileText {
-        Loaded state = Loaded::Missing;
-        std::string text;
-    };
-    FileText Load(const std::filesystem::path& file) const;
-    // Replaces the file's contents as one step; false leaves the old file as it was.
+    SmallFile Load(const std::filesystem::path& file) const {
+        return ReadSmallFile(file, kMaxFileSize);
+    }
+    // Replaces the file's contents as one step, or refuses text over the limit.
     bool Replace(const std::filesystem::path& file, std::string_view text) const;
 
     std::filesystem::path root_;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
 
 namespace quillomir::x11 {
 
@@ -94,6 +95,82 @@ unsigned long PixelOf(ColorValue color, const ChannelMasks& masks) {
     const auto bits = static_cast<std::uint32_t>(color);
     return channel(bits & 0xFF, masks.red) | channel((bits >> 8) & 0xFF, masks.green) |
            channel((bits >> 16) & 0xFF, masks.blue);
+}
+
+namespace {
+
+struct Rgb8 {
+    int red, green, blue;
+};
+
+Rgb8 ChannelsOf(ColorValue color) {
+    const auto bits = static_cast<std::uint32_t>(color);
+    return {static_cast<int>(bits & 0xFF), static_cast<int>((bits >> 8) & 0xFF),
+            static_cast<int>((bits >> 16) & 0xFF)};
+}
+
+int Level8(unsigned short level16) {
+    return level16 >> 8;
+}
+
+int ShiftOf(unsigned long mask) {
+    int shift = 0;
+    while (mask != 0 && ((mask >> shift) & 1) == 0) {
+        ++shift;
+    }
+    return shift;
+}
+
+}  // namespace
+
+std::optional<unsigned long> NearestCell(ColorValue color, const std::vector<PaletteEntry>& cells) {
+    const Rgb8 wanted = ChannelsOf(color);
+    const bool wantedBlack = wanted.red == 0 && wanted.green == 0 && wanted.blue == 0;
+    std::optional<unsigned long> best;
+    long bestDistance = 0;
+    for (const PaletteEntry& cell : cells) {
+        const int r = Level8(cell.red), g = Level8(cell.green), b = Level8(cell.blue);
+        if (!wantedBlack && r == 0 && g == 0 && b == 0) {
+            continue;
+        }
+        const long distance = long{r - wanted.red} * (r - wanted.red) +
+                              long{g - wanted.green} * (g - wanted.green) +
+                              long{b - wanted.blue} * (b - wanted.blue);
+        if (!best || distance < bestDistance) {
+            best = cell.pixel;
+            bestDistance = distance;
+        }
+    }
+    return best;
+}
+
+unsigned long RampPixel(unsigned long index, const ChannelMasks& masks) {
+    return ((index << ShiftOf(masks.red)) & masks.red) |
+           ((index << ShiftOf(masks.green)) & masks.green) |
+           ((index << ShiftOf(masks.blue)) & masks.blue);
+}
+
+std::optional<unsigned long> NearestDirectPixel(ColorValue color,
+                                                const std::vector<PaletteEntry>& ramp,
+                                                const ChannelMasks& masks) {
+    if (ramp.empty()) {
+        return std::nullopt;
+    }
+    const Rgb8 wanted = ChannelsOf(color);
+    // The index of the ramp cell whose level in one channel is nearest.
+    const auto nearest = [&](int want, unsigned short PaletteEntry::*channel) {
+        std::size_t best = 0;
+        for (std::size_t i = 1; i < ramp.size(); ++i) {
+            if (std::abs(Level8(ramp[i].*channel) - want) <
+                std::abs(Level8(ramp[best].*channel) - want)) {
+                best = i;
+            }
+        }
+        return static_cast<unsigned long>(best);
+    };
+    return ((nearest(wanted.red, &PaletteEntry::red) << ShiftOf(masks.red)) & masks.red) |
+           ((nearest(wanted.green, &PaletteEntry::green) << ShiftOf(masks.green)) & masks.green) |
+           ((nearest(wanted.blue, &PaletteEntry::blue) << ShiftOf(masks.blue)) & masks.blue);
 }
 
 PixelRect PrimaryMonitor(const std::vector<Monitor>& monitors, const PixelRect& screen) {

@@ -33,6 +33,29 @@ struct ChannelMasks {
 // its mask's width and shifted into place.
 unsigned long PixelOf(ColorValue color, const ChannelMasks& masks);
 
+// One colour cell of a palette, 16 bits a channel, as the server reports it.
+struct PaletteEntry {
+    unsigned long pixel = 0;
+    unsigned short red = 0;
+    unsigned short green = 0;
+    unsigned short blue = 0;
+};
+
+// The cell nearest to `color` when the palette is full and the exact colour
+// cannot be had. A colour that is not black never falls back to a black cell:
+// a blue crawlet drawn in black is no crawlet. Empty when no cell qualifies.
+std::optional<unsigned long> NearestCell(ColorValue color, const std::vector<PaletteEntry>& cells);
+
+// The DirectColor pixel that selects level `index` in every channel's map.
+unsigned long RampPixel(unsigned long index, const ChannelMasks& masks);
+
+// For a DirectColor visual whose channels each index a map of their own: the
+// nearest level of each channel among `ramp` (cell i holds level i of every
+// channel), combined into one pixel by the masks. Empty for an empty ramp.
+std::optional<unsigned long> NearestDirectPixel(ColorValue color,
+                                                const std::vector<PaletteEntry>& ramp,
+                                                const ChannelMasks& masks);
+
 struct PixelRect {
     int x = 0;
     int y = 0;

@@ -20,6 +20,14 @@ int IgnoreXError(Display*, XErrorEvent*) {
     return 0;
 }
 
+// The server went away (it ended or dropped the connection): one line, and out
+// at once. Nothing can be freed on a connection that is gone, and Xlib's own
+// handler would print several lines and end the program from inside a call.
+int ConnectionLost(Display* display) {
+    std::fprintf(stderr, "quillomir: the X display \"%s\" went away\n", DisplayString(display));
+    _exit(1);
+}
+
 std::vector<Monitor> Monitors(Display* display, Window root) {
     std::vector<Monitor> monitors;
     int eventBase = 0, errorBase = 0, major = 0, minor = 0;
@@ -59,6 +67,7 @@ XSaver::XSaver(Display* display, const linux_host::SaverOptions& options, Settin
       counters_(counters),
       memory_(memory) {
     XSetErrorHandler(IgnoreXError);
+    XSetIOErrorHandler(ConnectionLost);
     const double dpi = ScreenDpi(display);
     const Window root = DefaultRootWindow(display);
     switch (options.target) {
@@ -66,6 +75,9 @@ XSaver::XSaver(Display* display, const linux_host::SaverOptions& options, Settin
             CreateOwnWindow(dpi);
             break;
         case linux_host::SaverTarget::Root:
+            // The desktop's own root: its background (the wallpaper) is not
+            // ours to change, so the saver paints over it and clears at the end.
+            paintOnly_ = true;
             AttachTo(root, dpi);
             break;
         case linux_host::SaverTarget::Window:
@@ -130,10 +142,12 @@ bool XSaver::AttachTo(Window target, double dpi) {
     window_ = target;
     // Only what drawing needs: input stays with the window's owner.
     XSelectInput(display_, window_, ExposureMask | StructureNotifyMask);
-    XSetWindowBackground(display_, window_, BlackPixel(display_, DefaultScreen(display_)));
-    XClearWindow(display_, window_);
     surface_ = std::make_unique<XSurface>(display_, window_, dpi,
                                           PixelRect{0, 0, attributes.width, attributes.height});
+    if (!paintOnly_) {
+        XSetWindowBackground(display_, window_, BlackPixel(display_, DefaultScreen(display_)));
+    }
+    Blacken();
     return true;
 }
 
@@ -154,6 +168,9 @@ void XSaver::LoadLabelFont() {
 }
 
 void XSaver::SetLabelVisible(bool visible) {
+    if (labelVisible_ && !visible) {
+        EraseLabel();  // the shown caption goes, once
+    }
     labelVisible_ = visible;
     DrawLabel();
 }
@@ -163,31 +180,46 @@ void XSaver::SetLabelCaption(std::string_view caption) {
     DrawLabel();
 }
 
-void XSaver::DrawLabel() {
+PixelRect XSaver::LabelPixels() const {
+    const PixelRect& area = surface_->area();
+    return {area.x + surface_->ToPixels(kLabelRect.left),
+            area.y + surface_->ToPixels(kLabelRect.top), surface_->ToPixels(kLabelRect.width),
+            surface_->ToPixels(kLabelRect.height)};
+}
+
+void XSaver::EraseLabel() {
     if (!surface_) {
         return;
     }
-    const PixelRect& area = surface_->area();
-    const int x = area.x + surface_->ToPixels(kLabelRect.left);
-    const int y = area.y + surface_->ToPixels(kLabelRect.top);
-    const int width = surface_->ToPixels(kLabelRect.width);
-    const int height = surface_->ToPixels(kLabelRect.height);
+    const PixelRect label = LabelPixels();
     GC gc = surface_->gc();
     XSetForeground(display_, gc, surface_->PixelFor(kBlack));
-    XFillRectangle(display_, window_, gc, x, y, static_cast<unsigned>(width),
-                   static_cast<unsigned>(height));
-    if (!labelVisible_ || labelFont_.get() == nullptr) {
+    XFillRectangle(display_, window_, gc, label.x, label.y, static_cast<unsigned>(label.width),
+                   static_cast<unsigned>(label.height));
+}
+
+void XSaver::DrawLabel() {
+    // Hidden, the label has no place on the screen: the discs that cross it
+    // stay whole.
+    if (!surface_ || !labelVisible_) {
         return;
     }
+    EraseLabel();
+    if (labelFont_.get() == nullptr) {
+        return;
+    }
+    const PixelRect label = LabelPixels();
+    GC gc = surface_->gc();
     // The caption in the rectangle only: text that does not fit is cut off.
-    XRectangle clip{static_cast<short>(x), static_cast<short>(y),
-                    static_cast<unsigned short>(width), static_cast<unsigned short>(height)};
+    XRectangle clip{static_cast<short>(label.x), static_cast<short>(label.y),
+                    static_cast<unsigned short>(label.width),
+                    static_cast<unsigned short>(label.height)};
     XSetClipRectangles(display_, gc, 0, 0, &clip, 1, Unsorted);
     XSetFont(display_, gc, labelFont_.get()->fid);
     XSetForeground(display_, gc, surface_->PixelFor(kLabelTextColor));
-    XDrawString(display_, window_, gc, x, y + labelFont_.get()->ascent, caption_.data(),
+    XDrawString(display_, window_, gc, label.x, label.y + labelFont_.get()->ascent, caption_.data(),
                 static_cast<int>(caption_.size()));
-    surface_->SetArea(area);  // the disc clip again
+    surface_->SetArea(surface_->area());  // the disc clip again
 }
 
 void XSaver::CoverScreen() {
@@ -255,14 +287,23 @@ void XSaver::FatalMessage(std::string_view text) {
     fatal_ = true;
 }
 
-void XSaver::Repaint() {
-    if (own_) {
+void XSaver::Blacken() {
+    const PixelRect& area = surface_->area();
+    if (paintOnly_) {
+        GC gc = surface_->gc();
+        XSetForeground(display_, gc, surface_->PixelFor(kBlack));
+        XFillRectangle(display_, window_, gc, area.x, area.y, static_cast<unsigned>(area.width),
+                       static_cast<unsigned>(area.height));
+    } else if (own_) {
         XClearWindow(display_, window_);
     } else {
-        const PixelRect& area = surface_->area();
         XClearArea(display_, window_, 0, 0, static_cast<unsigned>(area.width),
                    static_cast<unsigned>(area.height), False);
     }
+}
+
+void XSaver::Repaint() {
+    Blacken();
     DrawLabel();
     form_->Paint(*surface_);
 }
@@ -350,7 +391,7 @@ int XSaver::Run(linux_host::TerminationSignals& signals) {
             break;
         }
         if (woke.hungUp) {
-            std::fprintf(stderr, "quillomir: the X connection was lost\n");
+            XPending(display_);  // reads the end of the stream: ConnectionLost reports it
             return 1;
         }
         signalled = woke.terminated;
@@ -362,6 +403,10 @@ int XSaver::Run(linux_host::TerminationSignals& signals) {
     if (own_) {
         XUngrabPointer(display_, CurrentTime);
         XUngrabKeyboard(display_, CurrentTime);
+    }
+    if (paintOnly_ && window_ != 0) {
+        // The desktop's background again, and its windows told to redraw.
+        XClearArea(display_, window_, 0, 0, 0, 0, True);
     }
     XFlush(display_);
     return 0;

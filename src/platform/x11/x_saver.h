@@ -52,13 +52,17 @@ class XSaver : public SaverHost {
     void CreateOwnWindow(double dpi);
     bool AttachTo(Window target, double dpi);
     void Handle(const XEvent& event);
+    void Blacken();
     void Repaint();
+    PixelRect LabelPixels() const;
+    void EraseLabel();
     void DrawLabel();
     void LoadLabelFont();
     void GrabInput();
 
     Display* display_;
     bool own_;
+    bool paintOnly_ = false;  // the desktop's root: painted, its attributes left alone
     std::string error_;
     WindowHandle ownWindow_;  // only when the window is the saver's own
     Window window_ = 0;

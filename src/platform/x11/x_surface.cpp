@@ -1,6 +1,8 @@
 #include "x_surface.h"
 
+#include <algorithm>
 #include <cmath>
+#include <vector>
 
 namespace quillomir::x11 {
 
@@ -14,7 +16,10 @@ XSurface::XSurface(Display* display, Window window, double dpi, PixelRect area)
     if (XGetWindowAttributes(display, window, &attributes) != 0 && attributes.visual != nullptr) {
         colormap_ = attributes.colormap;
         const int visualClass = attributes.visual->c_class;
-        trueColor_ = visualClass == TrueColor || visualClass == DirectColor;
+        kind_ = visualClass == TrueColor     ? Kind::kTrueColor
+                : visualClass == DirectColor ? Kind::kDirectColor
+                                             : Kind::kPalette;
+        mapSize_ = attributes.visual->map_entries;
         masks_ = {attributes.visual->red_mask, attributes.visual->green_mask,
                   attributes.visual->blue_mask};
     }
@@ -29,7 +34,7 @@ void XSurface::SetArea(PixelRect area) {
 }
 
 unsigned long XSurface::PixelFor(ColorValue color) {
-    if (trueColor_) {
+    if (kind_ == Kind::kTrueColor) {
         return PixelOf(color, masks_);
     }
     if (const auto found = allocated_.find(color); found != allocated_.end()) {
@@ -40,17 +45,35 @@ unsigned long XSurface::PixelFor(ColorValue color) {
     wanted.red = static_cast<unsigned short>((bits & 0xFF) * 257);
     wanted.green = static_cast<unsigned short>(((bits >> 8) & 0xFF) * 257);
     wanted.blue = static_cast<unsigned short>(((bits >> 16) & 0xFF) * 257);
-    unsigned long pixel = 0;
-    if (colormap_ != 0 && XAllocColor(display_, colormap_, &wanted) != 0) {
-        pixel = wanted.pixel;
-    } else {
-        // A full palette: the nearer of black and white.
-        const int screen = DefaultScreen(display_);
-        const unsigned sum = (bits & 0xFF) + ((bits >> 8) & 0xFF) + ((bits >> 16) & 0xFF);
-        pixel = sum >= 3 * 128 ? WhitePixel(display_, screen) : BlackPixel(display_, screen);
-    }
+    const unsigned long pixel = colormap_ != 0 && XAllocColor(display_, colormap_, &wanted) != 0
+                                    ? wanted.pixel
+                                    : AllocateNearest(color);
     allocated_.emplace(color, pixel);
     return pixel;
+}
+
+unsigned long XSurface::AllocateNearest(ColorValue color) {
+    const int screen = DefaultScreen(display_);
+    // A full palette: the nearest cell it has. For DirectColor, cell i of the
+    // query holds level i of every channel.
+    std::vector<XColor> cells(static_cast<std::size_t>(std::max(mapSize_, 0)));
+    for (std::size_t i = 0; i < cells.size(); ++i) {
+        cells[i].pixel = kind_ == Kind::kDirectColor ? RampPixel(i, masks_) : i;
+    }
+    if (colormap_ != 0 && !cells.empty()) {
+        XQueryColors(display_, colormap_, cells.data(), static_cast<int>(cells.size()));
+    }
+    std::vector<PaletteEntry> entries;
+    entries.reserve(cells.size());
+    for (const XColor& cell : cells) {
+        entries.push_back({cell.pixel, cell.red, cell.green, cell.blue});
+    }
+    const auto nearest = kind_ == Kind::kDirectColor ? NearestDirectPixel(color, entries, masks_)
+                                                     : NearestCell(color, entries);
+    if (nearest) {
+        return *nearest;
+    }
+    return color == kBlack ? BlackPixel(display_, screen) : WhitePixel(display_, screen);
 }
 
 int XSurface::ToPixels(double twips) const {

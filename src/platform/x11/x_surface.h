@@ -41,8 +41,15 @@ class XSurface : public DrawingSurface {
     double dpi_;
     PixelRect area_;
     GcHandle gc_;
+    unsigned long AllocateNearest(ColorValue color);
+
+    // How a colour becomes a pixel: computed from the masks, or allocated in
+    // the colormap (whose cells a DirectColor visual indexes per channel).
+    enum class Kind { kTrueColor, kDirectColor, kPalette };
+
     Colormap colormap_ = 0;
-    bool trueColor_ = false;
+    Kind kind_ = Kind::kPalette;
+    int mapSize_ = 0;
     ChannelMasks masks_;
     std::map<ColorValue, unsigned long> allocated_;  // for visuals with a palette
     ColorValue fill_ = kBlack;

@@ -4,6 +4,8 @@
 //   quillomir_ui_probe measure [TITLE]       the same, with each control's font and the
 //                                            caption's extent in it
 //   quillomir_ui_probe tab TITLE             captions in Tab order, from the first tab stop
+//   quillomir_ui_probe texts TITLE           the captions of every visible control at any
+//                                            depth (an installer's pages are child dialogs)
 //   quillomir_ui_probe click TITLE CAPTION   clicks the control (BM_CLICK, or a mouse
 //                                            click posted to a static)
 //   quillomir_ui_probe close TITLE           the close control: WM_SYSCOMMAND SC_CLOSE
@@ -12,13 +14,20 @@
 //                                            stand-in for the display settings; prints
 //                                            its handle in decimal and runs until closed
 //   quillomir_ui_probe cursor                GetCursorInfo, as one JSON object
+//   quillomir_ui_probe resources TITLE       what the process owning that window holds: its
+//                                            handles, GDI and USER objects (counted where the
+//                                            system does not report them; null where neither
+//                                            can be had) and windows
 //
 // `list` walks EnumWindows, so the windows come top of the z-order first.
 // Exit code 0 on success, 2 when the window or control is not there.
 #include <windows.h>
+#include <winternl.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -296,6 +305,22 @@ int Tab(const wchar_t* title) {
     return 0;
 }
 
+BOOL CALLBACK PrintVisibleText(HWND window, LPARAM) {
+    if (IsWindowVisible(window)) {
+        std::printf("%s\n", Json(TextOf(window)).c_str());
+    }
+    return TRUE;
+}
+
+int Texts(const wchar_t* title) {
+    HWND top = FindTop(title);
+    if (!top) {
+        return 2;
+    }
+    EnumChildWindows(top, PrintVisibleText, 0);
+    return 0;
+}
+
 int Click(const wchar_t* title, const wchar_t* caption) {
     HWND top = FindTop(title);
     HWND control = top ? FindChild(top, caption) : nullptr;
@@ -379,6 +404,132 @@ int Cursor() {
     return 0;
 }
 
+struct WindowCount {
+    DWORD pid;
+    int count;
+};
+
+BOOL CALLBACK CountChild(HWND window, LPARAM data) {
+    auto* c = reinterpret_cast<WindowCount*>(data);
+    DWORD pid = 0;
+    GetWindowThreadProcessId(window, &pid);
+    c->count += pid == c->pid ? 1 : 0;
+    return TRUE;
+}
+
+BOOL CALLBACK CountTop(HWND window, LPARAM data) {
+    CountChild(window, data);
+    EnumChildWindows(window, CountChild, data);
+    return TRUE;
+}
+
+// Every window of the process, visible or not, top-level or child.
+int WindowsOf(DWORD pid) {
+    WindowCount count{pid, 0};
+    EnumWindows(CountTop, reinterpret_cast<LPARAM>(&count));
+    return count.count;
+}
+
+template <typename Function>
+Function NtdllFunction(const char* name) {
+    return reinterpret_cast<Function>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), name)));
+}
+
+// Wine answers 0 to GetProcessHandleCount and GetGuiResources; what they would
+// say can still be counted. The system's handle list names each handle's owner.
+std::optional<DWORD> HandlesInSystemList(DWORD pid) {
+    using Query = LONG(NTAPI*)(ULONG, PVOID, ULONG, PULONG);
+    const auto query = NtdllFunction<Query>("NtQuerySystemInformation");
+    constexpr ULONG kSystemHandleInformation = 16;
+    constexpr LONG kLengthMismatch = static_cast<LONG>(0xC0000004);
+    std::vector<BYTE> buffer(1 << 20);
+    for (int attempt = 0; query && attempt < 6; ++attempt) {
+        ULONG needed = 0;
+        const LONG status = query(kSystemHandleInformation, buffer.data(),
+                                  static_cast<ULONG>(buffer.size()), &needed);
+        if (status == kLengthMismatch) {
+            buffer.resize(std::max<std::size_t>(buffer.size() * 2, needed + 4096));
+            continue;
+        }
+        if (status != 0) {
+            break;
+        }
+        const auto* list = reinterpret_cast<const SYSTEM_HANDLE_INFORMATION*>(buffer.data());
+        DWORD count = 0;
+        for (ULONG i = 0; i < list->Count; ++i) {
+            count += list->Handle[i].OwnerPid == pid ? 1 : 0;
+        }
+        return count;
+    }
+    return std::nullopt;
+}
+
+// Wine keeps a process's GDI objects in a table of its own that the PEB points
+// to; a used entry has a non-zero type.
+std::optional<DWORD> GdiObjectsInTable(HANDLE process) {
+    using Query = LONG(NTAPI*)(HANDLE, ULONG, PVOID, ULONG, PULONG);
+    const auto query = NtdllFunction<Query>("NtQueryInformationProcess");
+    PROCESS_BASIC_INFORMATION basic{};
+    if (!query || query(process, 0, &basic, sizeof basic, nullptr) != 0) {
+        return std::nullopt;
+    }
+    constexpr std::size_t kTableInPeb = sizeof(void*) == 8 ? 0xF8 : 0x94;
+    void* table = nullptr;
+    if (!ReadProcessMemory(process, reinterpret_cast<BYTE*>(basic.PebBaseAddress) + kTableInPeb,
+                           &table, sizeof table, nullptr) ||
+        !table) {
+        return std::nullopt;
+    }
+    struct Entry {
+        UINT64 object;
+        ULONG owner;
+        USHORT unique;
+        BYTE type;
+        BYTE flags;
+        UINT64 user;
+    };
+    static_assert(sizeof(Entry) == 24);
+    std::vector<Entry> entries(0x10000);
+    if (!ReadProcessMemory(process, table, entries.data(), entries.size() * sizeof(Entry),
+                           nullptr)) {
+        return std::nullopt;
+    }
+    DWORD count = 0;
+    for (const Entry& entry : entries) {
+        count += entry.type != 0 ? 1 : 0;
+    }
+    return count;
+}
+
+std::string CountJson(std::optional<DWORD> value) {
+    return value ? std::to_string(*value) : "null";
+}
+
+int Resources(const wchar_t* title) {
+    HWND top = FindTop(title);
+    DWORD pid = 0;
+    if (!top || !GetWindowThreadProcessId(top, &pid)) {
+        return 2;
+    }
+    HANDLE process = OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, pid);
+    if (!process) {
+        return 2;
+    }
+    // A process with a window holds some of each: 0 means the count is not kept.
+    DWORD count = 0;
+    const std::optional<DWORD> handles =
+        GetProcessHandleCount(process, &count) && count != 0 ? count : HandlesInSystemList(pid);
+    count = GetGuiResources(process, GR_GDIOBJECTS);
+    const std::optional<DWORD> gdi = count != 0 ? count : GdiObjectsInTable(process);
+    const DWORD user = GetGuiResources(process, GR_USEROBJECTS);
+    CloseHandle(process);
+    std::printf("{\"pid\":%lu,\"handles\":%s,\"gdi\":%s,\"user\":%s,\"windows\":%d}\n",
+                static_cast<unsigned long>(pid), CountJson(handles).c_str(), CountJson(gdi).c_str(),
+                user != 0 ? std::to_string(user).c_str() : "null", WindowsOf(pid));
+    return 0;
+}
+
 void BecomeDpiAware() {
     using Fn = BOOL(WINAPI*)(DPI_AWARENESS_CONTEXT);
     const auto set = reinterpret_cast<Fn>(reinterpret_cast<void*>(
@@ -398,6 +549,8 @@ int wmain(int argc, wchar_t** argv) {
         rc = List(argc > 2 ? argv[2] : nullptr, command == L"measure");
     } else if (command == L"tab" && argc > 2) {
         rc = Tab(argv[2]);
+    } else if (command == L"texts" && argc > 2) {
+        rc = Texts(argv[2]);
     } else if (command == L"click" && argc > 3) {
         rc = Click(argv[2], argv[3]);
     } else if (command == L"close" && argc > 2) {
@@ -408,11 +561,13 @@ int wmain(int argc, wchar_t** argv) {
         rc = Parent(argv[2], _wtoi(argv[3]), _wtoi(argv[4]), _wtoi(argv[5]), _wtoi(argv[6]));
     } else if (command == L"cursor") {
         rc = Cursor();
+    } else if (command == L"resources" && argc > 2) {
+        rc = Resources(argv[2]);
     } else {
         std::fprintf(stderr,
-                     "usage: quillomir_ui_probe list|measure [TITLE] | tab TITLE | "
+                     "usage: quillomir_ui_probe list|measure [TITLE] | tab TITLE | texts TITLE | "
                      "click TITLE CAPTION | close TITLE | raise TITLE | parent TITLE X Y W H | "
-                     "cursor\n");
+                     "cursor | resources TITLE\n");
     }
     std::fflush(stdout);
     return rc;

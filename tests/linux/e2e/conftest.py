@@ -106,10 +106,11 @@ class Saver:
 
 
 @pytest.fixture
-def run_saver(screen, config_home):
+def run_saver_on(config_home):
+    """Starts the saver on a given screen: run_saver_on(screen, *args, env=None)."""
     started: list[Saver] = []
 
-    def start(*args, env=None) -> Saver:
+    def start(screen: Screen, *args, env=None) -> Saver:
         saver = Saver(screen, config_home, args, env)
         started.append(saver)
         return saver
@@ -117,6 +118,12 @@ def run_saver(screen, config_home):
     yield start
     for saver in started:
         saver.stop()
+
+
+@pytest.fixture
+def run_saver(screen, run_saver_on):
+    """Starts the saver on the test's screen: run_saver(*args, env=None)."""
+    return lambda *args, env=None: run_saver_on(screen, *args, env=env)
 
 
 def xdotool(screen: Screen, *args) -> None:
@@ -146,8 +153,10 @@ class TestWindows:
         self.x11.XCreateSimpleWindow.argtypes = [
             ctypes.c_void_p, ctypes.c_ulong, ctypes.c_int, ctypes.c_int, ctypes.c_uint,
             ctypes.c_uint, ctypes.c_uint, ctypes.c_ulong, ctypes.c_ulong]
-        for name in ("XMapRaised", "XDestroyWindow"):
+        for name in ("XMapRaised", "XDestroyWindow", "XClearWindow"):
             getattr(self.x11, name).argtypes = [ctypes.c_void_p, ctypes.c_ulong]
+        self.x11.XSetWindowBackground.argtypes = [ctypes.c_void_p, ctypes.c_ulong,
+                                                  ctypes.c_ulong]
         self.x11.XSync.argtypes = [ctypes.c_void_p, ctypes.c_int]
         self.x11.XCloseDisplay.argtypes = [ctypes.c_void_p]
         self.display = self.x11.XOpenDisplay(display.encode())
@@ -161,6 +170,12 @@ class TestWindows:
         self.x11.XMapRaised(self.display, window)
         self.x11.XSync(self.display, 0)
         return window
+
+    def repaint(self, window: int, background: int) -> None:
+        """Gives the window a new background and clears it to that, as its owner may."""
+        self.x11.XSetWindowBackground(self.display, window, background)
+        self.x11.XClearWindow(self.display, window)
+        self.x11.XSync(self.display, 0)
 
     def destroy(self, window: int) -> None:
         self.x11.XDestroyWindow(self.display, window)

@@ -1,0 +1,193 @@
+"""The release's packages from the commit: the Debian packages (version, lintian,
+contents, dependencies, a second build elsewhere), the source tarball, and the
+winget manifests against the schema's required fields and the built installers."""
+
+from __future__ import annotations
+
+import hashlib
+import json
+import os
+import re
+import subprocess
+import tarfile
+import zipfile
+from pathlib import Path
+
+import pytest
+import yaml
+
+from conftest import DEB_PACKAGES, DIST, ROOT
+
+TOOLS = ROOT / "tools"
+
+
+def dpkg_field(deb: Path, field: str) -> str:
+    return subprocess.run(["dpkg-deb", "-f", str(deb), field], capture_output=True, text=True,
+                          check=True).stdout.strip()
+
+
+def commit_time() -> int:
+    return int(subprocess.run(["git", "-C", str(ROOT), "log", "-1", "--format=%ct"],
+                              capture_output=True, text=True, check=True).stdout)
+
+
+# ---- Debian ---------------------------------------------------------------------------
+
+def test_changelog_version_is_project_version(version):
+    r = subprocess.run(["dpkg-parsechangelog", "-l", str(ROOT / "debian" / "changelog"), "-S",
+                        "Version"], capture_output=True, text=True, check=True)
+    assert r.stdout.strip() == version
+
+
+def test_lintian_finds_no_error_or_warning(release):
+    debs = [str(release[p]) for p in DEB_PACKAGES]
+    r = subprocess.run(["lintian", "--allow-root", "--fail-on", "error,warning", *debs],
+                       capture_output=True, text=True, timeout=600)
+    assert r.returncode == 0, r.stdout + r.stderr
+    # Every override says why.
+    for overrides in (ROOT / "debian").glob("*lintian-overrides"):
+        lines = overrides.read_text().splitlines()
+        for i, line in enumerate(lines):
+            if line.strip() and not line.startswith("#"):
+                assert i > 0 and lines[i - 1].startswith("#"), f"{overrides.name}: {line}"
+
+
+def test_settings_package_holds_its_files_and_the_saver_no_toolkit(release, version):
+    listing = subprocess.run(["dpkg-deb", "-c", str(release["quillomir-settings"])],
+                             capture_output=True, text=True, check=True).stdout
+    files = {line.split()[-1].lstrip(".") for line in listing.splitlines()
+             if not line.startswith("d")}
+    assert files == {"/usr/bin/quillomir-settings",
+                     "/usr/share/applications/quillomir-settings.desktop",
+                     "/usr/share/man/man1/quillomir-settings.1.gz",
+                     "/usr/share/doc/quillomir-settings/changelog.gz",
+                     "/usr/share/doc/quillomir-settings/copyright",
+                     "/usr/share/lintian/overrides/quillomir-settings"}
+    settings_depends = dpkg_field(release["quillomir-settings"], "Depends")
+    assert f"quillomir (= {version})" in settings_depends and "libgtk-3-0" in settings_depends
+    saver_depends = dpkg_field(release["quillomir"], "Depends")
+    assert "libx11-6" in saver_depends and "gtk" not in saver_depends
+    assert dpkg_field(release["quillomir"], "Recommends") == "quillomir-settings"
+
+
+def test_second_deb_build_elsewhere_is_byte_identical(release, tmp_path):
+    """Another folder (a longer path, so nothing can line up by chance), another
+    time, and without the tests (nocheck): the same packages, byte for byte, and
+    no trace of the folder in any file of them."""
+    elsewhere = tmp_path / "another" / "build" / "folder"
+    elsewhere.mkdir(parents=True)
+    out = tmp_path / "out"
+    env = dict(os.environ, TMPDIR=str(elsewhere), DEB_BUILD_OPTIONS="nocheck")
+    r = subprocess.run([str(TOOLS / "make-deb"), "--out", str(out)], capture_output=True,
+                       text=True, env=env, timeout=1800)
+    assert r.returncode == 0, r.stdout + r.stderr
+    for package in DEB_PACKAGES:
+        again = out / release[package].name
+        assert again.read_bytes() == release[package].read_bytes(), f"{again.name} differs"
+        unpacked = tmp_path / "unpacked" / package
+        unpacked.mkdir(parents=True)
+        subprocess.run(["dpkg-deb", "-x", str(again), str(unpacked)], check=True)
+        for path in unpacked.rglob("*"):
+            if path.is_file() and not path.is_symlink():
+                assert str(elsewhere).encode() not in path.read_bytes(), \
+                    f"{path.relative_to(unpacked)} holds the build folder"
+
+
+# ---- the source tarball ---------------------------------------------------------------
+
+def test_tarball_is_the_commit_and_reproducible(release, version, tmp_path):
+    tarball = release["tarball"]
+    header = tarball.read_bytes()[:10]
+    assert header[3] & 0x08 == 0, "the gzip header names a file"
+    assert header[4:8] == b"\0\0\0\0", "the gzip header carries a time"
+    committed = subprocess.run(["git", "-C", str(ROOT), "ls-tree", "-r", "--name-only", "HEAD"],
+                               capture_output=True, text=True, check=True).stdout.split("\n")
+    with tarfile.open(tarball) as archive:
+        members = archive.getmembers()
+        files = {m.name for m in members if m.isfile() or m.issym()}
+        assert files == {f"quillomir-{version}/{name}" for name in committed if name}
+        assert {m.mtime for m in members} == {commit_time()}
+        cmake = archive.extractfile(f"quillomir-{version}/CMakeLists.txt").read().decode()
+    assert re.search(rf"project\(Quillomir VERSION {re.escape(version)}\b", cmake)
+    r = subprocess.run([str(TOOLS / "make-tarball"), "--out", str(tmp_path)],
+                       capture_output=True, text=True)
+    assert r.returncode == 0, r.stderr
+    assert (tmp_path / tarball.name).read_bytes() == tarball.read_bytes()
+
+
+# ---- winget ---------------------------------------------------------------------------
+
+# The required properties of the multi-file manifests, schema 1.12.0
+# (manifest.version, .defaultLocale and .installer), and of each installer.
+REQUIRED = {
+    "winget-version": {"PackageIdentifier", "PackageVersion", "DefaultLocale", "ManifestType",
+                       "ManifestVersion"},
+    "winget-locale": {"PackageIdentifier", "PackageVersion", "PackageLocale", "Publisher",
+                      "PackageName", "License", "ShortDescription", "ManifestType",
+                      "ManifestVersion"},
+    "winget-installer": {"PackageIdentifier", "PackageVersion", "Installers", "ManifestType",
+                         "ManifestVersion"},
+}
+INSTALLER_REQUIRED = {"Architecture", "InstallerUrl", "InstallerSha256"}
+MANIFEST_TYPE = {"winget-version": "version", "winget-locale": "defaultLocale",
+                 "winget-installer": "installer"}
+
+
+@pytest.fixture(scope="module")
+def manifests(release) -> dict:
+    return {kind: yaml.safe_load(release[kind].read_text(encoding="utf-8")) for kind in REQUIRED}
+
+
+def test_winget_manifests_have_every_required_field(manifests, version):
+    for kind, manifest in manifests.items():
+        missing = REQUIRED[kind] - {k for k, v in manifest.items() if v not in (None, "", [])}
+        assert not missing, f"{kind} lacks {missing}"
+        assert manifest["ManifestType"] == MANIFEST_TYPE[kind]
+        assert manifest["ManifestVersion"] == "1.12.0"
+        assert (manifest["PackageIdentifier"], manifest["PackageVersion"]) == \
+            ("Quillomir.Quillomir", version)
+    installer = manifests["winget-installer"]
+    assert installer["InstallerType"] == "nullsoft" and installer["Scope"] == "machine"
+    assert installer["InstallerSwitches"]["Silent"] == "/S"
+    for entry in installer["Installers"]:
+        assert INSTALLER_REQUIRED <= set(entry), entry
+
+
+def test_winget_installers_are_the_built_files(manifests, release, identity, version):
+    entries = {e["Architecture"]: e for e in manifests["winget-installer"]["Installers"]}
+    assert sorted(entries) == ["x64", "x86"]
+    for arch, bits in (("x86", "32-bit"), ("x64", "64-bit")):
+        entry = entries[arch]
+        assert entry["InstallerSha256"].lower() == \
+            hashlib.sha256(release[arch].read_bytes()).hexdigest()
+        assert entry["InstallerUrl"] == identity["download_url"] + release[arch].name
+        assert entry["AppsAndFeaturesEntries"] == [{
+            "DisplayName": f"Quillomir ({bits})", "Publisher": "The Quillomir developers",
+            "DisplayVersion": version, "ProductCode": "Quillomir"}]
+
+
+def test_winget_refuses_a_download_address_that_is_not_http(identity, release, tmp_path):
+    bad = tmp_path / "identity.json"
+    bad.write_text(json.dumps({**identity, "download_url": "ftp://example.org/"}))
+    r = subprocess.run([str(TOOLS / "make-winget"), "--identity", str(bad), "--installers",
+                        str(DIST), "--out", str(tmp_path)], capture_output=True, text=True)
+    assert r.returncode == 1 and "QUILLOMIR_DOWNLOAD_URL" in r.stderr
+    assert not (tmp_path / "winget").exists()
+
+
+# ---- pictures -------------------------------------------------------------------------
+
+def test_pictures_are_small_and_shown(release):
+    pictures = sorted((ROOT / "docs" / "images").glob("*.png"))
+    assert {p.name for p in pictures} == {"saver.png", "settings.png", "about.png",
+                                          "linux-settings.png"}
+    readme = (ROOT / "README.md").read_text()
+    # The README opens with the saver.
+    assert readme.split("\n")[2].startswith("![") and "(docs/images/saver.png)" in readme
+    with zipfile.ZipFile(release["zip"]) as z:
+        readme_txt = z.read("README.txt").decode()
+    for picture in pictures:
+        assert picture.stat().st_size <= 60 * 1024, picture.name
+        assert picture.read_bytes()[:8] == b"\x89PNG\r\n\x1a\n", picture.name
+        assert f"](docs/images/{picture.name})" in readme, picture.name
+        assert picture.name in readme_txt, picture.name

@@ -1,0 +1,294 @@
+#!/usr/bin/env python3
+"""Quillomir's soak: every saver kind runs for a long time on a display of its
+own while its figures are sampled, and is started and stopped many times on
+another; all of it at once. Writes build/soak/report.md (with an SVG plot per
+saver) and report.json; the exit status is 1 when anything rose or was left
+behind.
+
+    tools/soak/soak.py                 the long form: 30 minutes, 300 and 100 starts
+    tools/soak/soak.py --short         the form `make test` runs: 3 minutes, 100 and 25
+    tools/soak/soak.py --minutes 60 --kinds x11
+
+Standard library only (plus libXRes through ctypes); everything started here
+is stopped again, also on failure or interrupt.
+"""
+
+from __future__ import annotations
+
+import argparse
+import datetime
+import json
+import os
+import shutil
+import signal
+import statistics
+import sys
+import threading
+import time
+import traceback
+from pathlib import Path
+
+sys.dont_write_bytecode = True
+HERE = Path(__file__).resolve().parent
+ROOT = HERE.parents[1]
+sys.path.insert(0, str(HERE))
+
+import judge  # noqa: E402
+import kinds  # noqa: E402
+import report  # noqa: E402
+import xwine  # noqa: E402  (kinds put tools/ on the path)
+
+# How long each start runs before it is ended, in turn: before the first
+# step, and at several points of the saver's second.
+DWELLS = (0.0, 0.3, 0.7, 1.1)
+stopping = threading.Event()
+
+
+def log(job: str, message: str) -> None:
+    print(f"[soak {time.strftime('%H:%M:%S')} {job}] {message}", flush=True)
+
+
+def long_run(kind, minutes: float, interval: float,
+             warm_up: float) -> tuple[judge.Series, judge.Verdict]:
+    """One saver for `minutes`, a sample of every figure each `interval` seconds."""
+    series = judge.Series(kind.name, informative=set(kind.informative))
+    running = kind.start(long_run=True)
+    problems = []
+    end = running.started + minutes * 60
+    next_sample = running.started
+    while not stopping.is_set():
+        figures = kind.figures(running)
+        now = time.monotonic()
+        if figures is None:
+            problems.append(f"the saver ended by itself after {now - running.started:.0f} s "
+                            f"(status {running.proc.poll()})")
+            break
+        series.add(round(now - running.started, 1), figures)
+        if now >= end:
+            break
+        # Between samples a window passes over the saver, so that its
+        # repainting is soaked as well as its timers.
+        kind.disturb()
+        next_sample += interval
+        stopping.wait(max(0.0, min(next_sample, end) - time.monotonic()))
+        if len(series.samples) % 10 == 0:
+            log(kind.name, f"{len(series.samples)} samples, rss {figures.get('rss')} KiB")
+    if running.proc.poll() is None:
+        ended = kind.end(running)
+        if not ended.clean:
+            problems.append(f"the end by {kind.end_how}: status {ended.status} "
+                            f"{ended.output.strip()[:200]}")
+    verdict = judge.judge_series(series, warm_up)
+    verdict.problems[:0] = problems
+    return series, verdict
+
+
+def _settle(read, wanted, seconds: float = 10.0):
+    """Reads until `read()` gives `wanted` (servers and sessions tidy up after
+    a client in their own time), or `seconds` pass; returns the last reading."""
+    last = [None]
+
+    def same():
+        last[0] = read()
+        return last[0] == wanted
+
+    xwine.wait_until(same, seconds, 0.25)
+    return last[0]
+
+
+def many_starts(kind, count: int) -> judge.Starts:
+    """`count` starts, each ended the host's way after a varying time; then one
+    killed with SIGKILL mid-run and one more, which must come up as fast as the
+    others did. The server's client count and resources, and the processes
+    around, must be as they were before."""
+    result = judge.Starts(kind.name, count)
+    result.before = kind.server_totals()
+    t0 = time.monotonic()
+    up = []
+    for i in range(count):
+        if stopping.is_set():
+            break
+        running = kind.start(long_run=False)
+        up.append(time.monotonic() - running.started)
+        stopping.wait(DWELLS[i % len(DWELLS)])
+        ended = kind.end(running)
+        result.statuses.append(ended.status)
+        if ended.status == 0 and ended.output.strip():
+            result.failures.append(f"start {i + 1} said: {ended.output.strip()[:200]}")
+        if (i + 1) % 25 == 0:
+            log(kind.name, f"{i + 1} of {count} starts")
+    if up and not stopping.is_set():
+        killed = kind.start(long_run=False)
+        stopping.wait(1.3)
+        kind.kill(killed)
+        t = time.monotonic()
+        after = kind.start(long_run=False)
+        took = time.monotonic() - t
+        ended = kind.end(after)
+        slowest = max(up)
+        result.notes.append(f"up in {statistics.median(up):.2f} s (median), {slowest:.2f} s "
+                            f"(slowest); after one was killed with SIGKILL mid-run, the next "
+                            f"was up in {took:.2f} s and ended with status {ended.status}")
+        if took > 2 * slowest + 1 or not ended.clean:
+            result.failures.append(f"after a SIGKILL the next start took {took:.2f} s and "
+                                   f"ended with status {ended.status}")
+    result.after = _settle(kind.server_totals, result.before)
+    result.leftovers = _settle(kind.leftovers, [])
+    result.seconds = time.monotonic() - t0
+    return result
+
+
+class Job(threading.Thread):
+    def __init__(self, name: str, make_kind, work, ready: threading.Event | None = None):
+        super().__init__(name=name)
+        self.make_kind, self.work, self.ready = make_kind, work, ready
+        self.kind = None
+        self.result = None
+        self.error = None
+
+    def run(self) -> None:
+        t0 = time.monotonic()
+        try:
+            if self.ready is not None:
+                self.ready.wait()
+                if stopping.is_set():
+                    return
+            self.kind = self.make_kind()
+            self.kind.open()
+            log(self.name, "started")
+            self.result = self.work(self.kind)
+        except Exception as e:  # noqa: BLE001 - reported as the job's failure
+            self.error = f"{type(e).__name__}: {e}"
+            traceback.print_exc()
+        finally:
+            if self.kind is not None:
+                self.kind.close()
+            log(self.name, f"done in {time.monotonic() - t0:.0f} s")
+
+
+def main() -> int:
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--short", action="store_true",
+                        help="3 minutes (1 min 15 s warm-up, a sample every 15 s), 100 and 25 "
+                             "starts")
+    parser.add_argument("--minutes", type=float,
+                        default=float(os.environ.get("SOAK_MINUTES") or 30))
+    parser.add_argument("--warm-up", type=float, default=120.0, help="seconds")
+    parser.add_argument("--interval", type=float, default=30.0, help="seconds between samples")
+    parser.add_argument("--starts", type=int, default=300, help="starts of the X11 saver")
+    parser.add_argument("--wine-starts", type=int, default=100, help="starts under Wine")
+    parser.add_argument("--kinds", default="x11,wine")
+    parser.add_argument("--out", type=Path, default=ROOT / "build" / "soak")
+    parser.add_argument("--native", type=Path, default=ROOT / "build" / "native")
+    parser.add_argument("--win64", type=Path, default=ROOT / "build" / "win64")
+    args = parser.parse_args()
+    if args.short:
+        # The first minute's average (the label's first new caption, the first
+        # length from the load) falls inside the warm-up; the second one, at
+        # 120 s, inside the checked part.
+        args.minutes, args.warm_up, args.interval = 3.0, 75.0, 15.0
+        args.starts, args.wine_starts = 100, 25
+    wanted = set(args.kinds.split(","))
+
+    out = args.out.resolve()
+    shutil.rmtree(out, ignore_errors=True)
+    out.mkdir(parents=True)
+    binary, scr = args.native / "quillomir", args.win64 / "Quillomir.scr"
+    for path in ([binary] if "x11" in wanted else []) + (
+            [scr, scr.parent / "quillomir_ui_probe.exe"] if "wine" in wanted else []):
+        if not path.exists():
+            print(f"soak: {path} is missing; build it first", file=sys.stderr)
+            return 1
+
+    def interrupted(signum, frame):
+        raise KeyboardInterrupt(f"signal {signum}")
+
+    signal.signal(signal.SIGTERM, interrupted)
+    started = datetime.datetime.now().isoformat(timespec="seconds")
+    mark = str(os.getpid())
+    base = out / "prefix-base"
+    prefix_ready = threading.Event()
+    prefix_error = []
+    if "wine" in wanted:
+        def make_base():
+            try:
+                log("wine", f"making the Wine prefix in {xwine.make_prefix(base):.0f} s")
+            except Exception as e:  # noqa: BLE001
+                prefix_error.append(str(e))
+            finally:
+                prefix_ready.set()
+        threading.Thread(target=make_base, name="prefix").start()
+    def wine_kind(work: Path, job_mark: str):
+        if prefix_error:
+            raise RuntimeError(f"no Wine prefix: {prefix_error[0]}")
+        return kinds.WineKind(scr, base, work, job_mark)
+
+    # Each kind: how to make one on a work folder, how many starts, and what it waits for.
+    available = {
+        "x11": (lambda work, job_mark: kinds.X11Kind(binary, work, job_mark), args.starts, None),
+        "wine": (wine_kind, args.wine_starts, prefix_ready),
+    }
+    jobs: list[Job] = []
+    for name in [n for n in available if n in wanted]:
+        make, count, ready = available[name]
+        jobs.append(Job(f"{name} long run",
+                        lambda m=make, n=name: m(out / f"{n}-run", f"{mark}-{n}-run"),
+                        lambda kind: long_run(kind, args.minutes, args.interval, args.warm_up),
+                        ready))
+        jobs.append(Job(f"{name} starts",
+                        lambda m=make, n=name: m(out / f"{n}-starts", f"{mark}-{n}-starts"),
+                        lambda kind, c=count: many_starts(kind, c), ready))
+    t0 = time.monotonic()
+    try:
+        for job in jobs:
+            job.start()
+        for job in jobs:
+            while job.is_alive():
+                job.join(1.0)
+    except KeyboardInterrupt:
+        log("soak", "interrupted; stopping every job")
+        stopping.set()
+        for job in jobs:
+            job.join(60)  # each stops at its next wait, and takes down what it started
+        return 130
+    finally:
+        if base.exists():
+            xwine.kill_wineserver(base)
+            shutil.rmtree(base, ignore_errors=True)
+    wall = time.monotonic() - t0
+
+    header = [f"Run started {started}; {os.cpu_count()} CPUs; {wall / 60:.1f} minutes of wall "
+              f"time, every part at once, each on its own Xvfb.",
+              f"Long runs: {args.minutes:g} minutes, a sample every {args.interval:g} s; after a "
+              f"warm-up of {args.warm_up:g} s no count may rise and RSS (KiB) by at most "
+              f"{judge.RSS_SLACK_KIB} KiB. The label is shown and the CPU source live.",
+              "Figures: rss, rss_anon (KiB), fds, threads, shm_maps and shm_fds (mappings of "
+              "and descriptors on shared memory) from /proc; x_* from the X-Resource "
+              "extension for the saver's X connections (x_bytes: its pixmaps' bytes in the "
+              "server); under Wine, handles, gdi_objects, user_objects and win32_windows as "
+              "the probe counts them (a figure that Wine does not report is absent), and the "
+              "prefix's wineserver for information."]
+    runs, starts, failed = [], [], False
+    for job in jobs:
+        if job.error or job.result is None:
+            header.append(f"- **{job.name} failed**: {job.error or 'it did not run'}")
+            failed = True
+        elif isinstance(job.result, tuple):
+            series, verdict = job.result
+            runs.append((job.kind, series, verdict, args.warm_up))
+            failed |= not verdict.passed
+        else:
+            starts.append((job.kind, job.result))
+            failed |= bool(job.result.problems())
+    path = report.write(out, header, runs, starts)
+    (out / "report.json").write_text(json.dumps({
+        "started": started, "args": {k: str(v) for k, v in vars(args).items()},
+        "runs": {k.name: s.samples for k, s, _, _ in runs},
+        "starts": {k.name: vars(r) for k, r in starts}}, indent=1))
+    print(path.read_text())
+    log("soak", f"{'FAILED' if failed else 'passed'}; {path} ({wall:.0f} s)")
+    return 1 if failed else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
