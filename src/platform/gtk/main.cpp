@@ -5,7 +5,7 @@
 #include <cstring>
 
 #include "conf_file_store.h"
-#include "config_mode.h"
+#include "gtk_config_mode.h"
 #include "quillomir_version.h"
 #include "uri_opener.h"
 

@@ -1,5 +1,6 @@
 // quillomir: the Linux saver's one command. The options and the environment
-// pick the display system (see host.h for the two programs behind it);
+// pick the display system (see linux/saver_program.h for the two programs
+// behind it);
 // --config hands over to the settings dialog, a separate program, so that no
 // toolkit is loaded into the saver. The build defines QUILLOMIR_VERSION_STRING,
 // QUILLOMIR_SETTINGS_DIR (where the dialog is installed) and
@@ -9,11 +10,11 @@
 #include <string>
 #include <vector>
 
-#include "host.h"
 #include "linux/conf_file_store.h"
 #include "linux/override_store.h"
 #include "linux/proc_sources.h"
 #include "linux/saver_options.h"
+#include "linux/saver_program.h"
 #include "linux/saver_run.h"
 #include "linux/termination_signals.h"
 #include "sibling.h"
@@ -21,7 +22,7 @@
 namespace {
 
 using namespace quillomir;
-using saver_entry::kHost;
+using linux_host::kSaverProgram;
 
 constexpr const char* kSettingsProgram = "quillomir-settings";
 
@@ -47,10 +48,10 @@ int RunSettings() {
 int RunSibling(char** argv) {
     std::vector<std::string> places;
     if (const std::string own = saver_entry::OwnDirectory(); !own.empty()) {
-        places.push_back(own + "/" + kHost.sibling);
+        places.push_back(own + "/" + kSaverProgram.sibling);
     }
-    places.push_back(std::string(QUILLOMIR_SAVER_DIR) + "/" + kHost.sibling);
-    const std::string what = std::string("the saver's other part (") + kHost.sibling + ")";
+    places.push_back(std::string(QUILLOMIR_SAVER_DIR) + "/" + kSaverProgram.sibling);
+    const std::string what = std::string("the saver's other part (") + kSaverProgram.sibling + ")";
     return saver_entry::ExecFirst(places, argv, what.c_str());
 }
 
@@ -84,10 +85,10 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "quillomir: %s\n", choice.error.c_str());
         return 1;
     }
-    if (*choice.system != kHost.system) {
+    if (*choice.system != kSaverProgram.system) {
         return RunSibling(argv);
     }
-    kHost.prepare();
+    kSaverProgram.prepare();
 
     linux_host::TerminationSignals signals;
     linux_host::ConfigFileStore stored;
@@ -96,5 +97,5 @@ int main(int argc, char** argv) {
     linux_host::ProcStatCounters counters;
     linux_host::ProcMeminfoSource memory;
     const linux_host::SaverRun run{options, settings, counters, memory, signals};
-    return kHost.run(run);
+    return kSaverProgram.run(run);
 }

@@ -1,9 +1,9 @@
 #include <sys/prctl.h>
 
-#include "host.h"
+#include "linux/saver_program.h"
 #include "wayland/wl_run.h"
 
-namespace quillomir::saver_entry {
+namespace quillomir::linux_host {
 
 namespace {
 
@@ -15,7 +15,7 @@ void NameTheProcess() {
 
 }  // namespace
 
-const Host kHost{linux_host::DisplaySystem::Wayland, "quillomir", NameTheProcess,
-                 wayland::RunSaver};
+const SaverProgram kSaverProgram{DisplaySystem::Wayland, "quillomir", NameTheProcess,
+                                 wayland::RunSaver};
 
-}  // namespace quillomir::saver_entry
+}  // namespace quillomir::linux_host

@@ -1,4 +1,4 @@
-#include "config_mode.h"
+#include "gtk_config_mode.h"
 
 #include <gtk/gtk.h>
 
@@ -6,7 +6,7 @@
 #include <string_view>
 #include <utility>
 
-#include "layout_window.h"
+#include "gtk_layout_window.h"
 #include "settings/config_layout.h"
 #include "settings/config_mode.h"
 #include "settings/frm_about.h"

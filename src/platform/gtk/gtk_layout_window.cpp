@@ -1,4 +1,4 @@
-#include "layout_window.h"
+#include "gtk_layout_window.h"
 
 #include <algorithm>
 #include <string>
