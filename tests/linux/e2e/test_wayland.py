@@ -239,13 +239,37 @@ def test_without_its_wayland_part_it_says_so(tmp_path):
     assert "quillomir-wayland" in result.stderr and "not installed" in result.stderr
 
 
-@pytest.mark.parametrize("env, message", [
+@pytest.fixture
+def bare_compositor(tmp_path):
+    """A compositor without the layer shell, as GNOME's (fake/bare_compositor.c)."""
+    program = tmp_path / "bare_compositor"
+    flags = subprocess.run(["pkg-config", "--cflags", "--libs", "wayland-server"],
+                           capture_output=True, text=True, check=True).stdout.split()
+    subprocess.run(["cc", "-o", str(program), str(Path(__file__).parent / "fake" /
+                                                   "bare_compositor.c"), *flags], check=True)
+    runtime = tmp_path / "run"
+    runtime.mkdir(mode=0o700)
+    served = subprocess.Popen([str(program), "bare-0"], env={"XDG_RUNTIME_DIR": str(runtime)},
+                              stdout=subprocess.PIPE)
+    try:
+        assert served.stdout.readline() == b"ready\n"
+        yield {"WAYLAND_DISPLAY": "bare-0", "XDG_RUNTIME_DIR": str(runtime)}
+    finally:
+        served.kill()
+        served.wait()
+        served.stdout.close()
+
+
+@pytest.mark.parametrize("compositor, message", [
     ({"WAYLAND_DISPLAY": "wayland-none", "XDG_RUNTIME_DIR": "/tmp"},
      "cannot connect to the Wayland compositor \"wayland-none\""),
     ({}, "neither WAYLAND_DISPLAY nor DISPLAY is set"),
+    ("bare_compositor", "offers no wlr-layer-shell-unstable-v1"),
 ])
-def test_no_compositor_gives_a_message_and_status_1(env, message):
+def test_no_compositor_gives_a_message_and_status_1(request, compositor, message):
+    env = request.getfixturevalue(compositor) if isinstance(compositor, str) else compositor
     result = subprocess.run([str(saver_path())], env={"PATH": "/usr/bin:/bin", **env},
                             capture_output=True, text=True, timeout=30)
     assert result.returncode == 1
     assert result.stderr.startswith("quillomir: ") and message in result.stderr
+    assert result.stderr.count("\n") == 1, "more than one line"
