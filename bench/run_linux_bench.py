@@ -82,12 +82,47 @@ def reading(pid: int) -> dict:
     }
 
 
+def check_built(*programs: Path) -> None:
+    for program in programs:
+        if not program.exists():
+            raise RuntimeError(f"{program} is missing; build the native preset")
+
+
+def sample(clients: dict, span: float, warmup: float) -> tuple[dict, dict, float]:
+    """Readings of every (client, server) pair after the warm-up and `span`
+    seconds later, and the seconds between them."""
+    log(f"{len(clients)} programs started; warming up for {warmup:.0f} s")
+    time.sleep(warmup)
+    for name, (client, _) in clients.items():
+        if client.poll() is not None:
+            raise RuntimeError(f"{name} exited early with status {client.returncode}")
+    t0 = {name: (reading(c.pid), reading(s.pid)) for name, (c, s) in clients.items()}
+    start = time.monotonic()
+    log(f"measuring for {span:.0f} s")
+    time.sleep(span)
+    t1 = {name: (reading(c.pid), reading(s.pid)) for name, (c, s) in clients.items()}
+    return t0, t1, time.monotonic() - start
+
+
+def rates(runs, t0: dict, t1: dict, elapsed: float, server_key: str) -> dict:
+    results = {}
+    for name, _, width, height in runs:
+        (c0, s0), (c1, s1) = t0[name], t1[name]
+        results[name] = {
+            "screen": f"{width}x{height}",
+            "cpu_s_per_min": (c1["cpu_s"] - c0["cpu_s"]) * 60 / elapsed,
+            "wakeups_per_s": (c1["voluntary"] - c0["voluntary"]) / elapsed,
+            "involuntary_per_s": (c1["involuntary"] - c0["involuntary"]) / elapsed,
+            "peak_rss_mib": c1["hwm_kib"] / 1024,
+            server_key: (s1["cpu_s"] - s0["cpu_s"]) * 60 / elapsed,
+        }
+    return results
+
+
 def measure(span: float, warmup: float) -> dict:
     saver = BUILD / "quillomir"
     floor = BUILD / "bench" / "bench_x11_floor"
-    for program in (saver, floor):
-        if not program.exists():
-            raise RuntimeError(f"{program} is missing; build the native preset")
+    check_built(saver, floor)
     config_home = tempfile.mkdtemp(prefix="quillomir-bench-")  # default settings
     servers, clients = [], {}
     try:
@@ -98,36 +133,14 @@ def measure(span: float, warmup: float) -> dict:
                    "HOME": config_home}
             clients[name] = (subprocess.Popen([str(saver if kind == "saver" else floor)],
                                               env=env), server.proc)
-        log(f"{len(clients)} programs started; warming up for {warmup:.0f} s")
-        time.sleep(warmup)
-        for name, (client, _) in clients.items():
-            if client.poll() is not None:
-                raise RuntimeError(f"{name} exited early with status {client.returncode}")
-        t0 = {name: (reading(c.pid), reading(s.pid)) for name, (c, s) in clients.items()}
-        start = time.monotonic()
-        log(f"measuring for {span:.0f} s")
-        time.sleep(span)
-        t1 = {name: (reading(c.pid), reading(s.pid)) for name, (c, s) in clients.items()}
-        elapsed = time.monotonic() - start
+        t0, t1, elapsed = sample(clients, span, warmup)
     finally:
         for client, _ in clients.values():
             xwine.terminate(client, grace=10)
         for server in servers:
             server.stop()
         subprocess.run(["rm", "-rf", config_home])
-
-    results = {}
-    for name, _, width, height in RUNS:
-        (c0, s0), (c1, s1) = t0[name], t1[name]
-        results[name] = {
-            "screen": f"{width}x{height}",
-            "cpu_s_per_min": (c1["cpu_s"] - c0["cpu_s"]) * 60 / elapsed,
-            "wakeups_per_s": (c1["voluntary"] - c0["voluntary"]) / elapsed,
-            "involuntary_per_s": (c1["involuntary"] - c0["involuntary"]) / elapsed,
-            "peak_rss_mib": c1["hwm_kib"] / 1024,
-            "xvfb_cpu_s_per_min": (s1["cpu_s"] - s0["cpu_s"]) * 60 / elapsed,
-        }
-    return {"span_s": elapsed, "results": results}
+    return {"span_s": elapsed, "results": rates(RUNS, t0, t1, elapsed, "xvfb_cpu_s_per_min")}
 
 
 WL_RUNS = [  # name, program, width, height
@@ -141,9 +154,7 @@ WL_RUNS = [  # name, program, width, height
 def measure_wayland(span: float, warmup: float) -> dict:
     saver = BUILD / "quillomir"
     floor = BUILD / "bench" / "bench_wayland_floor"
-    for program in (saver, floor):
-        if not program.exists():
-            raise RuntimeError(f"{program} is missing; build the native preset")
+    check_built(saver, floor)
     sessions, clients = [], {}
     try:
         for name, kind, width, height in WL_RUNS:
@@ -155,35 +166,15 @@ def measure_wayland(span: float, warmup: float) -> dict:
             client = session.popen([program], env={"XDG_CONFIG_HOME": str(config)},
                                    stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
             clients[name] = (client, session.proc)
-        log(f"{len(clients)} Wayland programs started; warming up for {warmup:.0f} s")
-        time.sleep(warmup)
-        for name, (client, _) in clients.items():
-            if client.poll() is not None:
-                raise RuntimeError(f"{name} exited early with status {client.returncode}")
-        t0 = {name: (reading(c.pid), reading(s.pid)) for name, (c, s) in clients.items()}
-        start = time.monotonic()
-        log(f"measuring for {span:.0f} s")
-        time.sleep(span)
-        t1 = {name: (reading(c.pid), reading(s.pid)) for name, (c, s) in clients.items()}
-        elapsed = time.monotonic() - start
+        t0, t1, elapsed = sample(clients, span, warmup)
     finally:
         for client, _ in clients.values():
             xwine.terminate(client, grace=10)
         for session in sessions:
             session.stop()
-
-    results = {}
+    results = rates(WL_RUNS, t0, t1, elapsed, "sway_cpu_s_per_min")
     for name, _, width, height in WL_RUNS:
-        (c0, s0), (c1, s1) = t0[name], t1[name]
-        results[name] = {
-            "screen": f"{width}x{height}",
-            "cpu_s_per_min": (c1["cpu_s"] - c0["cpu_s"]) * 60 / elapsed,
-            "wakeups_per_s": (c1["voluntary"] - c0["voluntary"]) / elapsed,
-            "involuntary_per_s": (c1["involuntary"] - c0["involuntary"]) / elapsed,
-            "peak_rss_mib": c1["hwm_kib"] / 1024,
-            "buffer_mib": width * height * 4 / 2**20,
-            "sway_cpu_s_per_min": (s1["cpu_s"] - s0["cpu_s"]) * 60 / elapsed,
-        }
+        results[name]["buffer_mib"] = width * height * 4 / 2**20
     return {"span_s": elapsed, "results": results}
 
 
