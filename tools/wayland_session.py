@@ -194,9 +194,11 @@ class SwaySession:
         assert self.wayland_display is not None
         return VirtualPointer(self.runtime_dir / self.wayland_display)
 
-    def screenshot(self, output: str) -> tuple[int, int, bytes]:
-        """One output's picture as (width, height, RGB bytes), at its pixel size."""
-        data = self.run(["grim", "-t", "ppm", "-o", output, "-"]).stdout
+    def screenshot(self, output: str, cursor: bool = False) -> tuple[int, int, bytes]:
+        """One output's picture as (width, height, RGB bytes), at its pixel
+        size; with the pointer drawn in where `cursor`."""
+        data = self.run(["grim", *(["-c"] if cursor else []), "-t", "ppm", "-o", output,
+                         "-"]).stdout
         magic, size, maxval, pixels = data.split(b"\n", 3)
         width, height = map(int, size.split())
         if magic != b"P6" or maxval != b"255" or len(pixels) != width * height * 3:

@@ -35,8 +35,8 @@ CORNER = 40
 
 
 class Shot:
-    def __init__(self, session: SwaySession, output: str):
-        self.width, self.height, self.pixels = session.screenshot(output)
+    def __init__(self, session: SwaySession, output: str, cursor: bool = False):
+        self.width, self.height, self.pixels = session.screenshot(output, cursor)
 
     def points_of(self, color: bytes, area=None) -> list[tuple[int, int]]:
         x0, y0, w, h = area or (0, 0, self.width, self.height)
@@ -118,9 +118,10 @@ def test_crawlet_on_the_first_output_at_its_scale_and_black_on_the_other(session
     first = wait_for(session, GREEN)
     assert first, "no green crawlet on the first output"
     time.sleep(2.5)
-    shot = Shot(session, FIRST)
+    session.pointer.move(5, 5)  # onto the first output; one move does not end it
+    shot = Shot(session, FIRST, cursor=True)
     assert (shot.width, shot.height) == (1280, 720)
-    assert shot.only(BLACK, GREEN), "the first output is not covered in black"
+    assert shot.only(BLACK, GREEN), "the first output is not covered in black, or the pointer shows"
     points = shot.points_of(GREEN)
     assert not on_diagonals_through(points, 640, 360, SLACK), "green off the centre's diagonals"
     assert set(points) != set(first), "the crawlet did not move"
