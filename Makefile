@@ -149,14 +149,17 @@ bench: deps build-native build-win64
 bench-linux: deps build-native
 	python3 bench/run_linux_bench.py
 
-# Hours unattended, in short: every saver for SOAK_MINUTES on its own Xvfb with
-# its figures sampled (RSS, descriptors, threads, X resources, Windows handles
+# Hours unattended, in short: every saver for SOAK_MINUTES on a display server of
+# its own (Xvfb, or a headless sway for the Wayland saver) with its figures
+# sampled (RSS, descriptors, threads, X resources, wl_shm pools, Windows handles
 # and GDI objects), and started and stopped many times; build/soak/report.md.
+# SOAK_KINDS picks some of x11, wine and wayland.
 SOAK_MINUTES ?= 30
-soak: deps build-native build-win64
-	python3 tools/soak/soak.py --minutes $(SOAK_MINUTES)
+SOAK_KINDS ?= x11,wine,wayland
+soak: deps build-native $(if $(findstring wine,$(SOAK_KINDS)),build-win64)
+	python3 tools/soak/soak.py --minutes $(SOAK_MINUTES) --kinds $(SOAK_KINDS)
 
-# The soak's short form (3 minutes, 100 and 25 starts, all at once) and its
+# The soak's short form (3 minutes; 100, 25 and 25 starts; all at once) and its
 # verdict rules; part of `make test`.
 test-soak-short: deps build-native build-win64
 	PYTHONDONTWRITEBYTECODE=1 $(PYTEST) -q -p no:cacheprovider tests/soak

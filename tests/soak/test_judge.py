@@ -58,10 +58,13 @@ def test_informative_figures_are_shown_but_not_judged_and_too_few_samples_fail()
     ({"after": {"clients": 2}}, "gcs went from 1 to 0"),
     ({"leftovers": ["quillomir (77)"]}, "left behind: quillomir (77)"),
     ({"statuses": [0, 0]}, "only 2 of 3 starts ran"),
+    # A compositor's RSS is shown beside its counts but not held to its first value.
+    ({"after": {"clients": 2, "gcs": 1, "sway_rss": 9000}}, None),
 ])
 def test_a_start_run_must_end_cleanly_and_leave_the_server_as_it_was(change, problem):
-    run = judge.Starts("x11", 3, statuses=[0, 0, 0], before={"clients": 2, "gcs": 1},
-                       after={"clients": 2, "gcs": 1})
+    run = judge.Starts("x11", 3, statuses=[0, 0, 0], before={"clients": 2, "gcs": 1,
+                       "sway_rss": 8000}, after={"clients": 2, "gcs": 1, "sway_rss": 8000},
+                       informative={"sway_rss"})
     for name, value in change.items():
         setattr(run, name, value)
     problems = run.problems()

@@ -2,22 +2,19 @@
 one, read its figures, end it the way its host does, and what the server and
 the machine hold around it.
 
-A kind owns everything it starts from open() to close(): its X server, a
-scratch settings folder, and for Wine a prefix and a session. A third kind
-(the Wayland saver) is one more class with the same methods:
+A kind owns everything it starts from open() to close(): its display server
+(an Xvfb, or a headless sway), a scratch settings folder, and for Wine a
+prefix and a session. Each has the methods of Kind:
 
-- open(): a headless compositor on a socket of its own, started as the
-  unprivileged user if it refuses root;
-- start(): the saver with WAYLAND_DISPLAY set, up once its surface exists;
-- figures(): procfs.figures(pid), whose shm_maps and shm_fds count the memfd
-  and /dev/shm mappings and descriptors that hold its wl_shm pools;
-- disturb(): something that makes the compositor ask for a new frame (an
-  output mode change, or a second surface mapped over the saver's);
-- end(): SIGTERM, as a locker ends it; kill(): SIGKILL;
-- server_totals(): the compositor's own RSS, descriptors and shm_maps, which
-  grow when a client's objects and pools are never destroyed, and its client
-  count (its connected sockets);
-- leftovers(): procfs.processes_with(MARK, self.mark);
+- open() / close(): its display server and whatever else it needs;
+- start(long_run): the saver, returned once it draws;
+- figures(running): procfs.figures(pid) and what the display server holds for
+  the saver; None once it is gone;
+- disturb(): something that makes the saver draw again between samples;
+- end(running): the host's way of ending a saver; kill(running): SIGKILL;
+- server_totals(): what the display server holds for all its clients, which
+  must be back where it was after many starts;
+- leftovers(): processes of its own still running;
 and one entry in soak.py's table of kinds, with its number of starts.
 """
 
@@ -37,6 +34,7 @@ sys.path.insert(0, str(Path(__file__).resolve().parents[1]))
 
 import procfs  # noqa: E402
 import xres  # noqa: E402
+import wayland_session  # noqa: E402
 import xwine  # noqa: E402
 
 # Set in the environment of everything a kind starts, so that whatever is
@@ -78,19 +76,96 @@ class Ended:
         return self.status == 0 and not self.output.strip()
 
 
-def _pass_over_label(view: xres.XServerView, cover: list[int]) -> None:
-    """A window passes over the saver's top-left corner, where its label is,
-    away from the pointer (a window appearing under it would be a move)."""
-    if not cover:
-        cover.append(view.make_window(300, 60, mapped=False))
-    view.pass_over(cover[0])
+
+class Kind:
+    """What every kind does alike: a saver ended by `end_how` within
+    `end_seconds`, killed with SIGKILL, and found afterwards by MARK."""
+    name = label = end_how = ""
+    end_seconds = 5.0
+    informative: set[str] = set()
+    # Server totals shown beside the judged ones but not held to their first value.
+    server_informative: set[str] = set()
+
+    def __init__(self, workdir: Path, mark: str):
+        self.workdir, self.mark = workdir, mark
+
+    def _up(self, running: Running, drawing, seconds: float, what: str) -> Running:
+        """Waits until drawing() is true; a saver that exits or stays dark is
+        killed and reported."""
+        proc = running.proc
+
+        def check():
+            if proc.poll() is not None:
+                raise RuntimeError(f"{what} exited at start with status {proc.returncode}: "
+                                   f"{running.output().strip()}")
+            return drawing()
+
+        if not xwine.wait_until(check, seconds, 0.02):
+            self.kill(running)
+            raise RuntimeError(f"{what} did not come up within {seconds:g} s")
+        return running
+
+    def _own_figures(self, running: Running) -> dict[str, int] | None:
+        own = procfs.figures(running.proc.pid)
+        return None if own is None or running.proc.poll() is not None else own
+
+    def _ask_to_end(self, running: Running) -> None:
+        running.proc.send_signal(signal.SIGTERM)
+
+    def end(self, running: Running) -> Ended:
+        self._ask_to_end(running)
+        try:
+            status = running.proc.wait(timeout=self.end_seconds)
+        except subprocess.TimeoutExpired:
+            self.kill(running)
+            return Ended(None, f"did not end within {self.end_seconds:g} s of {self.end_how}")
+        return Ended(status, running.output())
+
+    def kill(self, running: Running) -> None:
+        running.proc.kill()
+        running.proc.wait()
+        running.stderr.unlink(missing_ok=True)
+
+    def leftovers(self) -> list[str]:
+        return [f"{comm} ({pid})" for pid, comm in procfs.processes_with(MARK, self.mark).items()]
 
 
-def _x_figures(view: xres.XServerView, pids: set[int]) -> dict[str, int]:
-    return {f"x_{name}": value for name, value in xres.summed(view.of_pids(pids)).items()}
+class _OnXvfb(Kind):
+    """A kind whose saver draws on an Xvfb of its own, read through X-Resource."""
+
+    def __init__(self, workdir: Path, mark: str):
+        super().__init__(workdir, mark)
+        self.server: xwine.Xvfb | None = None
+        self.view: xres.XServerView | None = None
+        self.cover = 0
+
+    def _open_server(self, first_display: int) -> None:
+        self.workdir.mkdir(parents=True, exist_ok=True)
+        self.server = xwine.Xvfb(1024, 768, first_display=first_display,
+                                 log=self.workdir / "xvfb.log").start()
+        self.view = xres.XServerView(self.server.display)
+
+    def _close_server(self) -> None:
+        if self.view:
+            self.view.close()
+        if self.server:
+            self.server.stop()
+
+    def _x_figures(self, pid: int) -> dict[str, int]:
+        return {f"x_{name}": value for name, value in xres.summed(self.view.of_pids({pid})).items()}
+
+    def disturb(self) -> None:
+        """A window passes over the saver's top-left corner, where its label
+        is, away from the pointer (a window appearing under it would be a move)."""
+        if not self.cover:
+            self.cover = self.view.make_window(300, 60, mapped=False)
+        self.view.pass_over(self.cover)
+
+    def server_totals(self) -> dict[str, int]:
+        return self.view.totals()
 
 
-class X11Kind:
+class X11Kind(_OnXvfb):
     """quillomir: its own full-screen window for the long run, a given window
     (--window-id, as xscreensaver and lockers run it) for the starts."""
     name = "x11"
@@ -99,24 +174,16 @@ class X11Kind:
     end_how = "SIGTERM"
 
     def __init__(self, binary: Path, workdir: Path, mark: str):
-        self.binary, self.workdir, self.mark = binary, workdir, mark
-        self.server: xwine.Xvfb | None = None
-        self.view: xres.XServerView | None = None
+        super().__init__(workdir, mark)
+        self.binary = binary
         self.window = 0
-        self.cover: list[int] = []
 
     def open(self) -> None:
-        self.workdir.mkdir(parents=True, exist_ok=True)
-        self.server = xwine.Xvfb(1024, 768, first_display=120,
-                                 log=self.workdir / "xvfb.log").start()
-        self.view = xres.XServerView(self.server.display)
+        self._open_server(first_display=120)
         self.window = self.view.make_window(1024, 768)
 
     def close(self) -> None:
-        if self.view:
-            self.view.close()
-        if self.server:
-            self.server.stop()
+        self._close_server()
 
     def _env(self) -> dict:
         home = str(self.workdir / "config")
@@ -127,52 +194,17 @@ class X11Kind:
         target = [] if long_run else ["--window-id", hex(self.window)]
         running = _launch([str(self.binary), *target, "--show-value", "--method", "cpu"],
                           self._env(), self.workdir)
-        proc = running.proc
-
-        def drawing():
-            # Up once its drawing context exists: the form is loaded right after.
-            if proc.poll() is not None:
-                raise RuntimeError(f"quillomir exited at start with status {proc.returncode}: "
-                                   f"{running.output().strip()}")
-            return self.view is not None and any(
-                c.counts.get("GC", 0) > 0 for c in self.view.of_pids({proc.pid}))
-
-        if not xwine.wait_until(drawing, 10, 0.02):
-            self.kill(running)
-            raise RuntimeError("quillomir did not come up within 10 s")
-        return running
+        # Up once its drawing context exists: the form is loaded right after.
+        return self._up(running, lambda: self.view is not None and any(
+            c.counts.get("GC", 0) > 0 for c in self.view.of_pids({running.proc.pid})),
+            10, "quillomir")
 
     def figures(self, running: Running) -> dict[str, int] | None:
-        own = procfs.figures(running.proc.pid)
-        if own is None or running.proc.poll() is not None:
-            return None
-        return {**own, **_x_figures(self.view, {running.proc.pid})}
-
-    def disturb(self) -> None:
-        _pass_over_label(self.view, self.cover)
-
-    def end(self, running: Running) -> Ended:
-        running.proc.send_signal(signal.SIGTERM)
-        try:
-            status = running.proc.wait(timeout=5)
-        except subprocess.TimeoutExpired:
-            self.kill(running)
-            return Ended(None, "did not end within 5 s of SIGTERM")
-        return Ended(status, running.output())
-
-    def kill(self, running: Running) -> None:
-        running.proc.kill()
-        running.proc.wait()
-        running.stderr.unlink(missing_ok=True)
-
-    def server_totals(self) -> dict[str, int]:
-        return self.view.totals()
-
-    def leftovers(self) -> list[str]:
-        return [f"{comm} ({pid})" for pid, comm in procfs.processes_with(MARK, self.mark).items()]
+        own = self._own_figures(running)
+        return own and {**own, **self._x_figures(running.proc.pid)}
 
 
-class WineKind:
+class WineKind(_OnXvfb):
     """Quillomir.scr /S under Wine (the 64-bit build), ended by a key press
     as Windows ends a saver. Its prefix is a clone of one made once for the
     whole soak; a console program keeps the prefix's session up between starts,
@@ -181,23 +213,19 @@ class WineKind:
     label = "Windows saver under Wine (Quillomir.scr)"
     informative = {"rss_anon", "wineserver_rss", "wineserver_fds"}
     end_how = "a key press"
+    end_seconds = 20.0
 
     def __init__(self, scr: Path, base_prefix: Path, workdir: Path, mark: str):
-        self.scr, self.base, self.workdir, self.mark = scr, base_prefix, workdir, mark
+        super().__init__(workdir, mark)
+        self.scr, self.base = scr, base_prefix
         self.probe = scr.parent / "quillomir_ui_probe.exe"
         self.prefix = workdir / "prefix"
-        self.server: xwine.Xvfb | None = None
-        self.view: xres.XServerView | None = None
         self.wine: xwine.Wine | None = None
         self.keeper: subprocess.Popen | None = None
         self.session: dict[int, str] = {}
-        self.cover: list[int] = []
 
     def open(self) -> None:
-        self.workdir.mkdir(parents=True, exist_ok=True)
-        self.server = xwine.Xvfb(1024, 768, first_display=140,
-                                 log=self.workdir / "xvfb.log").start()
-        self.view = xres.XServerView(self.server.display)
+        self._open_server(first_display=140)
         xwine.clone_prefix(self.base, self.prefix)
         self.wine = xwine.Wine(self.prefix, self.server.display)
         self.wine.reg_set(SETTINGS_KEY, "DisplayValue", "1")
@@ -222,12 +250,12 @@ class WineKind:
     def close(self) -> None:
         if self.view:
             self.view.close()
+            self.view = None
         if self.wine:
             self.wine.shutdown()
         if self.keeper:
             xwine.terminate(self.keeper)
-        if self.server:
-            self.server.stop()
+        self._close_server()
         shutil.rmtree(self.prefix, ignore_errors=True)
 
     def _env(self) -> dict:
@@ -256,11 +284,10 @@ class WineKind:
         return {name: found[key] for key, name in names.items() if found.get(key) is not None}
 
     def figures(self, running: Running) -> dict[str, int] | None:
-        pid = running.proc.pid
-        own = procfs.figures(pid)
-        if own is None or running.proc.poll() is not None:
+        own = self._own_figures(running)
+        if own is None:
             return None
-        out = {**own, **_x_figures(self.view, {pid}), **self._windows_side()}
+        out = {**own, **self._x_figures(running.proc.pid), **self._windows_side()}
         server = [p for p, comm in self.session.items() if comm.startswith("wineserver")]
         server_figures = procfs.figures(server[0]) if server else None
         if server_figures:
@@ -268,25 +295,8 @@ class WineKind:
             out["wineserver_fds"] = server_figures["fds"]
         return out
 
-    def disturb(self) -> None:
-        _pass_over_label(self.view, self.cover)
-
-    def end(self, running: Running) -> Ended:
+    def _ask_to_end(self, running: Running) -> None:
         self.server.xdotool("key", "space")
-        try:
-            status = running.proc.wait(timeout=20)
-        except subprocess.TimeoutExpired:
-            self.kill(running)
-            return Ended(None, "did not end within 20 s of the key press")
-        return Ended(status, running.output())
-
-    def kill(self, running: Running) -> None:
-        running.proc.kill()
-        running.proc.wait()
-        running.stderr.unlink(missing_ok=True)
-
-    def server_totals(self) -> dict[str, int]:
-        return self.view.totals()
 
     def leftovers(self) -> list[str]:
         now = procfs.processes_with("WINEPREFIX", str(self.prefix))
@@ -294,3 +304,80 @@ class WineKind:
         gone = {pid: comm for pid, comm in self.session.items() if pid not in now}
         return ([f"{comm} ({pid})" for pid, comm in extra.items()]
                 + [f"the session's {comm} ({pid}) ended" for pid, comm in gone.items()])
+
+
+class WaylandKind(Kind):
+    """quillomir on a headless sway with two outputs (the crawlet on the first,
+    the black cover on the second), run as the unprivileged user when we are
+    root; ended by SIGTERM, as a locker or swayidle ends it. Its wl_shm pools
+    are memfd mappings, which procfs counts in shm_maps, shm_fds and shm_kib.
+
+    Its picture lives in its own memory, not the server's: the pages drawn on
+    in its buffers are part of its RSS and follow the crawlet's length and
+    place on the screen (and so the load), while black pages are given back.
+    So its RSS is shown, and judged without them (rss_private); the buffers
+    themselves are held to shm_kib, their whole size, which may not rise."""
+    name = "wayland"
+    label = "Wayland saver (quillomir on sway)"
+    informative = {"rss", "rss_anon", "rss_shmem"}
+    server_informative = {"sway_rss"}
+    end_how = "SIGTERM"
+    outputs = ((1280, 720), (800, 600))
+
+    def __init__(self, build: Path, workdir: Path, mark: str):
+        super().__init__(workdir, mark)
+        self.build = build
+        self.session: wayland_session.SwaySession | None = None
+        self.binary: Path | None = None
+        self.config: Path | None = None
+
+    def open(self) -> None:
+        self.workdir.mkdir(parents=True, exist_ok=True)
+        self.session = wayland_session.SwaySession(outputs=self.outputs).start()
+        self.binary = self.session.install_saver(self.build)
+        # Inside the session's folder, where the unprivileged user can read it.
+        self.config = self.session.folder / "config-home"
+        self.config.mkdir(mode=0o755)
+
+    def close(self) -> None:
+        if self.session:
+            self.session.stop()
+
+    def start(self, long_run: bool) -> Running:
+        env = self.session.env({"XDG_CONFIG_HOME": str(self.config), MARK: self.mark})
+        running = _launch([*wayland_session.as_user(), str(self.binary), "--show-value",
+                           "--method", "cpu"], env, self.workdir)
+        # Up once it has mapped a pool for a buffer: it draws into it at once.
+        return self._up(running, lambda: (procfs.figures(running.proc.pid) or {}).get(
+            "shm_maps", 0) > 0, 10, "quillomir on Wayland")
+
+    def figures(self, running: Running) -> dict[str, int] | None:
+        own = self._own_figures(running)
+        shared = procfs.shared_memory(running.proc.pid)
+        if own is None or shared is None:
+            return None
+        return {**own, "rss_private": own["rss"] - shared["rss_shmem"], **shared}
+
+    def disturb(self) -> None:
+        """The second output goes away and comes back, and the first changes
+        its mode and back: the saver's cover for an output is made anew, and
+        its crawlet's buffers are made at another size and at the first again."""
+        first, second = (f"HEADLESS-{i}" for i in (1, 2))
+        width, height = self.outputs[0]
+        for command in ([second, "disable"], [second, "enable"], [first, "mode", "1024x768"],
+                        [first, "mode", f"{width}x{height}"]):
+            self.session.swaymsg("output", *command)
+            time.sleep(0.3)
+
+    def _clients(self) -> int:
+        """The compositor's connected clients: its ends of the connections
+        accepted on the Wayland socket carry the socket's path."""
+        path = str(self.session.runtime_dir / self.session.wayland_display)
+        table = Path("/proc/net/unix").read_text().splitlines()[1:]
+        return sum(1 for line in table
+                   if line.split()[7:8] == [path] and line.split()[5] == "03")
+
+    def server_totals(self) -> dict[str, int]:
+        sway = procfs.figures(self.session.proc.pid) or {}
+        return {"sway_rss": sway.get("rss", 0), "sway_fds": sway.get("fds", 0),
+                "sway_shm_maps": sway.get("shm_maps", 0), "clients": self._clients()}

@@ -48,6 +48,25 @@ def figures(pid: int) -> dict[str, int] | None:
     }
 
 
+def shared_memory(pid: int) -> dict[str, int] | None:
+    """rss_shmem: the resident pages of its shared memory (KiB), which for a
+    Wayland client are the pages drawn on in its buffers, so they follow the
+    picture; shm_kib: the size of all its shared-memory mappings, which a
+    pool made and never unmapped raises. None once the process is gone."""
+    status = _read(f"/proc/{pid}/status")
+    maps = _read(f"/proc/{pid}/maps")
+    if status is None or maps is None:
+        return None
+    resident = [line.split()[1] for line in status.splitlines() if line.startswith("RssShmem:")]
+    size = 0
+    for line in maps.splitlines():
+        fields = line.split(None, 5)
+        if _is_shared_memory(fields[5:]):
+            start, end = (int(part, 16) for part in fields[0].split("-"))
+            size += (end - start) // 1024
+    return {"rss_shmem": int(resident[0]) if resident else 0, "shm_kib": size}
+
+
 def _link(pid: int, fd: str) -> str:
     try:
         return os.readlink(f"/proc/{pid}/fd/{fd}")

@@ -83,7 +83,8 @@ def _starts_section(starts: Starts, label: str, end_how: str) -> list[str]:
     lines += [f"- {n}" for n in starts.notes]
     lines += ["", "| server figure | before | after |", "|---|---:|---:|"]
     for name in sorted(set(starts.before) | set(starts.after)):
-        lines.append(f"| {name} | {starts.before.get(name, 0)} | {starts.after.get(name, 0)} |")
+        shown = f"{name} (not judged)" if name in starts.informative else name
+        lines.append(f"| {shown} | {starts.before.get(name, 0)} | {starts.after.get(name, 0)} |")
     lines.append("")
     return lines
 

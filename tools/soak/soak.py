@@ -5,9 +5,9 @@ another; all of it at once. Writes build/soak/report.md (with an SVG plot per
 saver) and report.json; the exit status is 1 when anything rose or was left
 behind.
 
-    tools/soak/soak.py                 the long form: 30 minutes, 300 and 100 starts
-    tools/soak/soak.py --short         the form `make test` runs: 3 minutes, 100 and 25
-    tools/soak/soak.py --minutes 60 --kinds x11
+    tools/soak/soak.py                 the long form: 30 minutes, 300, 100 and 100 starts
+    tools/soak/soak.py --short         the form `make test` runs: 3 minutes, 100, 25 and 25
+    tools/soak/soak.py --minutes 60 --kinds x11,wayland
 
 Standard library only (plus libXRes through ctypes); everything started here
 is stopped again, also on failure or interrupt.
@@ -83,14 +83,14 @@ def long_run(kind, minutes: float, interval: float,
     return series, verdict
 
 
-def _settle(read, wanted, seconds: float = 10.0):
-    """Reads until `read()` gives `wanted` (servers and sessions tidy up after
-    a client in their own time), or `seconds` pass; returns the last reading."""
+def _settle(read, done, seconds: float = 10.0):
+    """Reads until `done(read())` (servers and sessions tidy up after a client
+    in their own time), or `seconds` pass; returns the last reading."""
     last = [None]
 
     def same():
         last[0] = read()
-        return last[0] == wanted
+        return done(last[0])
 
     xwine.wait_until(same, seconds, 0.25)
     return last[0]
@@ -101,7 +101,7 @@ def many_starts(kind, count: int) -> judge.Starts:
     killed with SIGKILL mid-run and one more, which must come up as fast as the
     others did. The server's client count and resources, and the processes
     around, must be as they were before."""
-    result = judge.Starts(kind.name, count)
+    result = judge.Starts(kind.name, count, informative=set(kind.server_informative))
     result.before = kind.server_totals()
     t0 = time.monotonic()
     up = []
@@ -132,8 +132,9 @@ def many_starts(kind, count: int) -> judge.Starts:
         if took > 2 * slowest + 1 or not ended.clean:
             result.failures.append(f"after a SIGKILL the next start took {took:.2f} s and "
                                    f"ended with status {ended.status}")
-    result.after = _settle(kind.server_totals, result.before)
-    result.leftovers = _settle(kind.leftovers, [])
+    result.after = _settle(kind.server_totals,
+                           lambda now: result.judged(now) == result.judged(result.before))
+    result.leftovers = _settle(kind.leftovers, lambda left: left == [])
     result.seconds = time.monotonic() - t0
     return result
 
@@ -169,15 +170,17 @@ class Job(threading.Thread):
 def main() -> int:
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--short", action="store_true",
-                        help="3 minutes (1 min 15 s warm-up, a sample every 15 s), 100 and 25 "
-                             "starts")
+                        help="3 minutes (1 min 15 s warm-up, a sample every 15 s); 100 X11, 25 "
+                             "Wine and 25 Wayland starts")
     parser.add_argument("--minutes", type=float,
                         default=float(os.environ.get("SOAK_MINUTES") or 30))
     parser.add_argument("--warm-up", type=float, default=120.0, help="seconds")
     parser.add_argument("--interval", type=float, default=30.0, help="seconds between samples")
     parser.add_argument("--starts", type=int, default=300, help="starts of the X11 saver")
     parser.add_argument("--wine-starts", type=int, default=100, help="starts under Wine")
-    parser.add_argument("--kinds", default="x11,wine")
+    parser.add_argument("--wayland-starts", type=int, default=100, help="starts on sway")
+    parser.add_argument("--kinds", default=os.environ.get("SOAK_KINDS") or "x11,wine,wayland",
+                        help="which savers, of x11, wine and wayland (or SOAK_KINDS)")
     parser.add_argument("--out", type=Path, default=ROOT / "build" / "soak")
     parser.add_argument("--native", type=Path, default=ROOT / "build" / "native")
     parser.add_argument("--win64", type=Path, default=ROOT / "build" / "win64")
@@ -187,15 +190,21 @@ def main() -> int:
         # length from the load) falls inside the warm-up; the second one, at
         # 120 s, inside the checked part.
         args.minutes, args.warm_up, args.interval = 3.0, 75.0, 15.0
-        args.starts, args.wine_starts = 100, 25
+        args.starts, args.wine_starts, args.wayland_starts = 100, 25, 25
     wanted = set(args.kinds.split(","))
+    unknown = wanted - {"x11", "wine", "wayland"}
+    if unknown:
+        print(f"soak: unknown kind {', '.join(sorted(unknown))}; the kinds are x11, wine and "
+              f"wayland", file=sys.stderr)
+        return 2
 
     out = args.out.resolve()
     shutil.rmtree(out, ignore_errors=True)
     out.mkdir(parents=True)
     binary, scr = args.native / "quillomir", args.win64 / "Quillomir.scr"
-    for path in ([binary] if "x11" in wanted else []) + (
-            [scr, scr.parent / "quillomir_ui_probe.exe"] if "wine" in wanted else []):
+    needed = {"x11": [binary], "wine": [scr, scr.parent / "quillomir_ui_probe.exe"],
+              "wayland": [binary, args.native / "quillomir-wayland"]}
+    for path in dict.fromkeys(p for kind in sorted(wanted) for p in needed[kind]):
         if not path.exists():
             print(f"soak: {path} is missing; build it first", file=sys.stderr)
             return 1
@@ -227,6 +236,8 @@ def main() -> int:
     available = {
         "x11": (lambda work, job_mark: kinds.X11Kind(binary, work, job_mark), args.starts, None),
         "wine": (wine_kind, args.wine_starts, prefix_ready),
+        "wayland": (lambda work, job_mark: kinds.WaylandKind(args.native, work, job_mark),
+                    args.wayland_starts, None),
     }
     jobs: list[Job] = []
     for name in [n for n in available if n in wanted]:
@@ -258,7 +269,8 @@ def main() -> int:
     wall = time.monotonic() - t0
 
     header = [f"Run started {started}; {os.cpu_count()} CPUs; {wall / 60:.1f} minutes of wall "
-              f"time, every part at once, each on its own Xvfb.",
+              f"time, every part at once, each on a display server of its own (an Xvfb, "
+              f"or a headless sway).",
               f"Long runs: {args.minutes:g} minutes, a sample every {args.interval:g} s; after a "
               f"warm-up of {args.warm_up:g} s no count may rise and RSS (KiB) by at most "
               f"{judge.RSS_SLACK_KIB} KiB. The label is shown and the CPU source live.",
@@ -267,7 +279,12 @@ def main() -> int:
               "extension for the saver's X connections (x_bytes: its pixmaps' bytes in the "
               "server); under Wine, handles, gdi_objects, user_objects and win32_windows as "
               "the probe counts them (a figure that Wine does not report is absent), and the "
-              "prefix's wineserver for information."]
+              "prefix's wineserver for information. On Wayland the saver's wl_shm pools are "
+              "its shm_maps and shm_fds; after its starts, sway's descriptors, shm mappings "
+              "and connected clients must be as before (sway's RSS is shown, not judged); the "
+              "saver's RSS is judged as rss_private, without rss_shmem (the pages drawn on in "
+              "its buffers, which follow the picture), and shm_kib (the buffers' whole size) "
+              "may not rise."]
     runs, starts, failed = [], [], False
     for job in jobs:
         if job.error or job.result is None:
@@ -284,7 +301,7 @@ def main() -> int:
     (out / "report.json").write_text(json.dumps({
         "started": started, "args": {k: str(v) for k, v in vars(args).items()},
         "runs": {k.name: s.samples for k, s, _, _ in runs},
-        "starts": {k.name: vars(r) for k, r in starts}}, indent=1))
+        "starts": {k.name: vars(r) for k, r in starts}}, indent=1, default=sorted))
     print(path.read_text())
     log("soak", f"{'FAILED' if failed else 'passed'}; {path} ({wall:.0f} s)")
     return 1 if failed else 0
