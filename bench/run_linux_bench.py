@@ -212,23 +212,6 @@ def judge_wayland(data: dict) -> list[dict]:
     return verdicts
 
 
-def report_wayland(data: dict, verdicts: list[dict]) -> str:
-    lines = ["# Wayland saver cost on headless sway", "",
-             f"Measured over {data['span_s']:.1f} s, every program on its own sway, all at once.",
-             "", "| figure | measured | target | floor program | met |",
-             "|---|---|---|---|---|"]
-    for v in verdicts:
-        lines.append(f"| {v['figure']} | {v['value']} | {v['target']} | {v['floor']} | "
-                     f"{'yes' if v['met'] else 'NO'} |")
-    lines += ["", "| run | client CPU-s/min | wake-ups/s | involuntary/s | peak RSS MiB | "
-              "sway CPU-s/min |", "|---|---|---|---|---|---|"]
-    for name, r in data["results"].items():
-        lines.append(f"| {name} | {r['cpu_s_per_min']:.4f} | {r['wakeups_per_s']:.2f} | "
-                     f"{r['involuntary_per_s']:.2f} | {r['peak_rss_mib']:.2f} | "
-                     f"{r['sway_cpu_s_per_min']:.4f} |")
-    return "\n".join(lines) + "\n"
-
-
 def judge(data: dict) -> list[dict]:
     r = data["results"]
     main, small, large = r["saver-1920x1080"], r["saver-1024x768"], r["saver-3840x2160"]
@@ -253,20 +236,21 @@ def judge(data: dict) -> list[dict]:
     ]
 
 
-def report(data: dict, verdicts: list[dict]) -> str:
-    lines = ["# Linux saver cost on Xvfb", "",
-             f"Measured over {data['span_s']:.1f} s, every program on its own Xvfb, all at once.",
+def report(data: dict, verdicts: list[dict], title: str, where: str, server: str,
+           server_key: str) -> str:
+    lines = [f"# {title}", "",
+             f"Measured over {data['span_s']:.1f} s, every program on its own {where}, all at once.",
              "", "| figure | measured | target | floor program | met |",
              "|---|---|---|---|---|"]
     for v in verdicts:
         lines.append(f"| {v['figure']} | {v['value']} | {v['target']} | {v['floor']} | "
                      f"{'yes' if v['met'] else 'NO'} |")
     lines += ["", "| run | client CPU-s/min | wake-ups/s | involuntary/s | peak RSS MiB | "
-              "Xvfb CPU-s/min |", "|---|---|---|---|---|---|"]
+              f"{server} CPU-s/min |", "|---|---|---|---|---|---|"]
     for name, r in data["results"].items():
         lines.append(f"| {name} | {r['cpu_s_per_min']:.4f} | {r['wakeups_per_s']:.2f} | "
                      f"{r['involuntary_per_s']:.2f} | {r['peak_rss_mib']:.2f} | "
-                     f"{r['xvfb_cpu_s_per_min']:.4f} |")
+                     f"{r[server_key]:.4f} |")
     return "\n".join(lines) + "\n"
 
 
@@ -280,13 +264,15 @@ def main() -> int:
     if args.part in ("all", "x11"):
         data = measure(args.span, args.warmup)
         verdicts = judge(data)
-        texts.append(report(data, verdicts))
+        texts.append(report(data, verdicts, "Linux saver cost on Xvfb", "Xvfb", "Xvfb",
+                            "xvfb_cpu_s_per_min"))
         everything["x11"] = {**data, "verdicts": verdicts}
         met = met and all(v["met"] for v in verdicts)
     if args.part in ("all", "wayland"):
         data = measure_wayland(args.span, args.warmup)
         verdicts = judge_wayland(data)
-        texts.append(report_wayland(data, verdicts))
+        texts.append(report(data, verdicts, "Wayland saver cost on headless sway", "sway",
+                            "sway", "sway_cpu_s_per_min"))
         everything["wayland"] = {**data, "verdicts": verdicts}
         met = met and all(v["met"] for v in verdicts)
     text = "\n".join(texts)
