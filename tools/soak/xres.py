@@ -33,12 +33,12 @@ class _Type(ctypes.Structure):
     _fields_ = [("resource_type", ctypes.c_ulong), ("count", ctypes.c_uint)]
 
 
-class _IdSpec(ctypes.Structure):
+class _ClientIdQuery(ctypes.Structure):
     _fields_ = [("client", XID), ("mask", ctypes.c_uint)]
 
 
 class _IdValue(ctypes.Structure):
-    _fields_ = [("spec", _IdSpec), ("length", ctypes.c_long), ("value", ctypes.c_void_p)]
+    _fields_ = [("query", _ClientIdQuery), ("length", ctypes.c_long), ("value", ctypes.c_void_p)]
 
 
 _ERROR_HANDLER = ctypes.CFUNCTYPE(ctypes.c_int, ctypes.c_void_p, ctypes.c_void_p)
@@ -91,7 +91,7 @@ def _load():
             xres.XResQueryClientPixmapBytes.argtypes = [ctypes.c_void_p, XID,
                                                         ctypes.POINTER(ctypes.c_ulong)]
             xres.XResQueryClientIds.argtypes = [
-                ctypes.c_void_p, ctypes.c_long, ctypes.POINTER(_IdSpec),
+                ctypes.c_void_p, ctypes.c_long, ctypes.POINTER(_ClientIdQuery),
                 ctypes.POINTER(ctypes.c_long), ctypes.POINTER(ctypes.POINTER(_IdValue))]
             xres.XResGetClientPid.argtypes = [ctypes.POINTER(_IdValue)]
             xres.XResGetClientPid.restype = ctypes.c_int
@@ -186,19 +186,19 @@ class XServerView:
     def pids(self) -> dict[int, int]:
         """Client base -> pid, for the clients whose process the server knows
         (local connections)."""
-        spec = _IdSpec(0, _PID_MASK)  # client 0: every client
+        wanted = _ClientIdQuery(0, _PID_MASK)  # client 0: every client
         count = ctypes.c_long()
         values = ctypes.POINTER(_IdValue)()
         # Unlike the older requests, this one answers Success (0) when it worked.
-        if self._xres.XResQueryClientIds(self._dpy, 1, ctypes.byref(spec), ctypes.byref(count),
+        if self._xres.XResQueryClientIds(self._dpy, 1, ctypes.byref(wanted), ctypes.byref(count),
                                          ctypes.byref(values)) != 0:
             raise RuntimeError("XResQueryClientIds failed")
         found = {}
         for i in range(count.value):
-            if values[i].spec.mask & _PID_MASK:
+            if values[i].query.mask & _PID_MASK:
                 pid = self._xres.XResGetClientPid(ctypes.byref(values[i]))
                 if pid > 0:
-                    found[values[i].spec.client] = pid
+                    found[values[i].query.client] = pid
         self._xres.XResClientIdsDestroy(count, values)
         return found
 
