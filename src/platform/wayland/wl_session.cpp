@@ -275,13 +275,8 @@ bool Session::Start(linux_host::TerminationSignals& signals, std::string& error,
 }
 
 Pumped Session::Pump(linux_host::TerminationSignals& signals, std::optional<int> timeoutMs) {
-    if (wl_display_dispatch_pending(display_) < 0) {
+    if (!PrepareRead()) {
         return Pumped::Lost;
-    }
-    while (wl_display_prepare_read(display_) != 0) {
-        if (wl_display_dispatch_pending(display_) < 0) {
-            return Pumped::Lost;
-        }
     }
     bool wantWrite = false;
     if (wl_display_flush(display_) < 0) {
@@ -309,7 +304,19 @@ Pumped Session::Pump(linux_host::TerminationSignals& signals, std::optional<int>
     return woke.terminated ? Pumped::Terminated : Pumped::Ok;
 }
 
-bool Session::FlushAll() {
+bool Session::PrepareRead() {
+    if (wl_display_dispatch_pending(display_) < 0) {
+        return false;
+    }
+    while (wl_display_prepare_read(display_) != 0) {
+        if (wl_display_dispatch_pending(display_) < 0) {
+            return false;
+        }
+    }
+    return true;
+}
+
+bool Session::Flush() {
     constexpr int kFullSocketWaitMs = 1000;
     while (wl_display_flush(display_) < 0) {
         if (errno != EAGAIN) {
@@ -324,15 +331,10 @@ bool Session::FlushAll() {
 }
 
 Pumped Session::Drain() {
-    if (wl_display_dispatch_pending(display_) < 0) {
+    if (!PrepareRead()) {
         return Pumped::Lost;
     }
-    while (wl_display_prepare_read(display_) != 0) {
-        if (wl_display_dispatch_pending(display_) < 0) {
-            return Pumped::Lost;
-        }
-    }
-    if (!FlushAll()) {
+    if (!Flush()) {
         wl_display_cancel_read(display_);
         return Pumped::Lost;
     }

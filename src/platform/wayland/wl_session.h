@@ -77,8 +77,9 @@ class Session {
     // Reads and dispatches what has arrived, without waiting for more, and
     // sends what was asked (waiting only while the socket is full).
     Pumped Drain();
-    // Sends what was asked; false when the connection failed.
-    bool Flush() { return FlushAll(); }
+    // Sends what was asked, waiting only while the socket is full; false when
+    // the connection failed.
+    bool Flush();
     // Waits until the compositor has handled every request sent so far.
     Pumped RoundTrip(linux_host::TerminationSignals& signals, int timeoutMs, bool& answered);
     // Why the connection failed, for the message.
@@ -99,7 +100,9 @@ class Session {
     void AddSeat(std::uint32_t id, std::uint32_t version);
     friend struct SessionListeners;
 
-    bool FlushAll();
+    // Dispatches what is queued and holds the read, so that no event slips in
+    // between the dispatch and the wait; false when the connection failed.
+    bool PrepareRead();
 
     wl_display* display_;
     SessionEvents& events_;

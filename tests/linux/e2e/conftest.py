@@ -50,17 +50,22 @@ class Screen:
         return self.pixels[i], self.pixels[i + 1], self.pixels[i + 2]
 
     def points_of(self, color: tuple[int, int, int], area=None) -> list[tuple[int, int]]:
-        x0, y0, w, h = area or (0, 0, self.width, self.height)
-        wanted = bytes(color)
-        found = []
-        for y in range(y0, y0 + h):
-            row = self.pixels[(y * self.width + x0) * 3:(y * self.width + x0 + w) * 3]
-            start = row.find(wanted)
-            while start != -1:
-                if start % 3 == 0:
-                    found.append((x0 + start // 3, y))
-                start = row.find(wanted, start + 1)
-        return found
+        return points_of(self.pixels, self.width, self.height, bytes(color), area)
+
+
+def points_of(pixels: bytes, width: int, height: int, color: bytes,
+              area=None) -> list[tuple[int, int]]:
+    """The pixels of `color` in RGB bytes, within `area` (x, y, w, h) if given."""
+    x0, y0, w, h = area or (0, 0, width, height)
+    found = []
+    for y in range(y0, y0 + h):
+        row = pixels[(y * width + x0) * 3:(y * width + x0 + w) * 3]
+        start = row.find(color)
+        while start != -1:
+            if start % 3 == 0:
+                found.append((x0 + start // 3, y))
+            start = row.find(color, start + 1)
+    return found
 
 
 @pytest.fixture

@@ -12,7 +12,7 @@ from pathlib import Path
 
 import pytest
 
-from conftest import ROOT, on_diagonals_through, saver_path, wait_until
+from conftest import ROOT, on_diagonals_through, points_of, saver_path, wait_until
 
 import sys
 sys.path.insert(0, str(ROOT / "tools"))
@@ -39,16 +39,9 @@ class Shot:
         self.width, self.height, self.pixels = session.screenshot(output, cursor)
 
     def points_of(self, color: bytes, area=None) -> list[tuple[int, int]]:
-        x0, y0, w, h = area or (0, 0, self.width, self.height)
-        found = []
-        for y in range(y0, y0 + h):
-            row = self.pixels[(y * self.width + x0) * 3:(y * self.width + x0 + w) * 3]
-            start = row.find(color)
-            while start != -1:
-                if start % 3 == 0:
-                    found.append((x0 + start // 3, y))
-                start = row.find(color, start + 1)
-        return [(x, y) for x, y in found if x >= x0 + CORNER or y >= y0 + CORNER]
+        x0, y0 = (area or (0, 0))[:2]
+        return [(x, y) for x, y in points_of(self.pixels, self.width, self.height, color, area)
+                if x >= x0 + CORNER or y >= y0 + CORNER]
 
     def only(self, *colors: bytes) -> bool:
         allowed = set(colors)
