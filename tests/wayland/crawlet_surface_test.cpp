@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <optional>
+#include <string>
 #include <vector>
 
 namespace quillomir::wayland {
@@ -64,20 +66,29 @@ FakeBuffer* Shown(const Made& made, const CrawletSurface::Frame& frame) {
     return nullptr;
 }
 
+// A surface on fake buffers, sized, whose first frame (the whole surface) is taken.
+class CrawletSurfaceTest : public testing::Test {
+  protected:
+    std::optional<CrawletSurface::Frame> Start(int width, int height, int scale) {
+        surface.UseBuffers(made.Maker());
+        surface.Resize(width, height, scale);
+        return surface.TakeFrame(error);
+    }
+
+    Made made;
+    CrawletSurface surface;
+    std::string error;
+};
+
 // A disc of 120 twips (8 pixels at scale 1) centred at (x, y) pixels.
 void Disc(CrawletSurface& surface, int x, int y, ColorValue color) {
     surface.SetFillColor(color);
     surface.DrawCircle(static_cast<float>(x * 15), static_cast<float>(y * 15), 120.0f, color);
 }
 
-TEST(CrawletSurface, AFrameOnlyWhenSomethingChangedDamagingWhatChanged) {
-    Made made;
-    CrawletSurface surface;
-    surface.UseBuffers(made.Maker());
-    surface.Resize(100, 80, 1);
+TEST_F(CrawletSurfaceTest, AFrameOnlyWhenSomethingChangedDamagingWhatChanged) {
+    const auto first = Start(100, 80, 1);
     EXPECT_EQ(surface.ScaleWidth(), 1500.0f);
-    std::string error;
-    const auto first = surface.TakeFrame(error);
     ASSERT_TRUE(first) << "the first frame shows the whole surface";
     ASSERT_EQ(first->damage.size(), 1u);
     EXPECT_EQ(first->damage[0], (PixelBox{0, 0, 100, 80}));
@@ -95,13 +106,8 @@ TEST(CrawletSurface, AFrameOnlyWhenSomethingChangedDamagingWhatChanged) {
     EXPECT_EQ(made.buffers.size(), 1u) << "a released buffer is used again";
 }
 
-TEST(CrawletSurface, ABusyBufferIsNeverDrawnOnAndTheOtherIsBroughtUpToDate) {
-    Made made;
-    CrawletSurface surface;
-    surface.UseBuffers(made.Maker());
-    surface.Resize(100, 80, 1);
-    std::string error;
-    ASSERT_TRUE(surface.TakeFrame(error));  // the first buffer stays busy from here on
+TEST_F(CrawletSurfaceTest, ABusyBufferIsNeverDrawnOnAndTheOtherIsBroughtUpToDate) {
+    ASSERT_TRUE(Start(100, 80, 1));  // the first buffer stays busy from here on
 
     Disc(surface, 20, 20, kRed);
     const auto second = surface.TakeFrame(error);
@@ -127,15 +133,10 @@ TEST(CrawletSurface, ABusyBufferIsNeverDrawnOnAndTheOtherIsBroughtUpToDate) {
     EXPECT_EQ(third->damage[0], (PixelBox{52, 42, 16, 16}));
 }
 
-TEST(CrawletSurface, TwipsAreLaidOutAt96DpiTimesTheScale) {
-    Made made;
-    CrawletSurface surface;
-    surface.UseBuffers(made.Maker());
-    surface.Resize(100, 80, 2);
+TEST_F(CrawletSurfaceTest, TwipsAreLaidOutAt96DpiTimesTheScale) {
+    Start(100, 80, 2);
     EXPECT_EQ(surface.ScaleWidth(), 1500.0f) << "twips follow the surface, not the buffer";
     EXPECT_EQ(CrawletSurface::ToTwips(10.5), 158);
-    std::string error;
-    surface.TakeFrame(error);
     made.buffers[0]->Release();
     Disc(surface, 40, 40, kRed);
     const auto frame = surface.TakeFrame(error);
@@ -146,14 +147,9 @@ TEST(CrawletSurface, TwipsAreLaidOutAt96DpiTimesTheScale) {
     EXPECT_EQ(frame->damage[0], (PixelBox{64, 64, 32, 32})) << "a 16-pixel radius at scale 2";
 }
 
-TEST(CrawletSurface, PagesBeyondTheAllowanceAreGivenBackWhereTheyShowNothing) {
+TEST_F(CrawletSurfaceTest, PagesBeyondTheAllowanceAreGivenBackWhereTheyShowNothing) {
     // Rows of 1024 pixels: a page a row, and an allowance of 64 pages.
-    Made made;
-    CrawletSurface surface;
-    surface.UseBuffers(made.Maker());
-    surface.Resize(1024, 400, 1);
-    std::string error;
-    surface.TakeFrame(error);
+    Start(1024, 400, 1);
     FakeBuffer* buffer = made.buffers[0];
     buffer->Release();
     Disc(surface, 100, 30, kRed);  // stays
@@ -171,13 +167,8 @@ TEST(CrawletSurface, PagesBeyondTheAllowanceAreGivenBackWhereTheyShowNothing) {
     EXPECT_EQ(buffer->At(100, 30), kRedPixel);
 }
 
-TEST(CrawletSurface, DrawingThatWaitsTooLongForABufferIsDroppedForARepaint) {
-    Made made;
-    CrawletSurface surface;
-    surface.UseBuffers(made.Maker());
-    surface.Resize(100, 80, 1);
-    std::string error;
-    surface.TakeFrame(error);
+TEST_F(CrawletSurfaceTest, DrawingThatWaitsTooLongForABufferIsDroppedForARepaint) {
+    Start(100, 80, 1);
     Disc(surface, 20, 20, kRed);
     surface.TakeFrame(error);  // both buffers are now held, and never released
     for (int tick = 0; tick < 300 && !surface.overflowed(); ++tick) {
