@@ -60,6 +60,8 @@ def test_settings_package_holds_its_files_and_the_saver_no_toolkit(release, vers
     assert files == {"/usr/bin/quillomir-settings",
                      "/usr/share/applications/quillomir-settings.desktop",
                      "/usr/share/man/man1/quillomir-settings.1.gz",
+                     "/usr/share/metainfo/org.example.quillomir.metainfo.xml",
+                     "/usr/share/icons/hicolor/scalable/apps/org.example.quillomir.svg",
                      "/usr/share/doc/quillomir-settings/changelog.gz",
                      "/usr/share/doc/quillomir-settings/copyright",
                      "/usr/share/lintian/overrides/quillomir-settings"}

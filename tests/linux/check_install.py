@@ -2,7 +2,9 @@
 """`make install` for Linux, staged under a scratch DESTDIR: every file lands
 where xscreensaver and the desktop look for it, the option file is well formed
 and built like the ones xscreensaver ships, every argument it can pass is one
-that the saver accepts, and the man page formats without warnings.
+that the saver accepts, the man page formats without warnings, and the
+metainfo, the desktop entries and the icon pass their validators
+(check_metainfo.py).
 
 usage: check_install.py BUILD_DIR VERSION"""
 
@@ -16,6 +18,9 @@ import sys
 import tempfile
 import xml.etree.ElementTree as ET
 from pathlib import Path
+
+sys.dont_write_bytecode = True  # keep the source tree clean
+import check_metainfo  # noqa: E402
 
 failures: list[str] = []
 
@@ -126,6 +131,9 @@ def main() -> int:
                   f"groff {page.name}: {groff.stderr.strip()}")
             for section in ("SYNOPSIS", "OPTIONS", "FILES", "EXIT STATUS"):
                 check(f".SH {section}" in text, f"{page.name} has no {section}")
+        if (usr / "bin" / "quillomir-settings").is_file():
+            failures.extend(check_metainfo.check_tree(usr, version))
+        failures.extend(check_metainfo.check_changelog_releases())
     finally:
         shutil.rmtree(stage, ignore_errors=True)
     for failure in failures:

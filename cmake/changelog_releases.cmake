@@ -1,0 +1,91 @@
+# The <release> elements of the AppStream metainfo, read from debian/changelog
+# so that the releases, their dates and their notes are written down once.
+# Each entry gives one release: its upstream version (no epoch, no Debian
+# revision), the date of its trailer line, and its bullets as a list. Entries
+# of one upstream version (Debian revisions) give one release, the newest.
+# The newest entry must carry project(VERSION): a changelog left behind by a
+# version bump stops the configuration here rather than ship a wrong release.
+
+function(quillomir_changelog_releases changelog project_version out_var)
+    if(NOT EXISTS "${changelog}")
+        message(FATAL_ERROR "${changelog} is missing: the metainfo's releases come from it")
+    endif()
+    file(READ "${changelog}" _text)
+    # The lines go through a CMake list: placeholders keep their semicolons
+    # and brackets, which a list would take for its own.
+    string(ASCII 1 _semi)
+    string(ASCII 2 _open)
+    string(ASCII 3 _close)
+    string(REPLACE ";" "${_semi}" _text "${_text}")
+    string(REPLACE "[" "${_open}" _text "${_text}")
+    string(REPLACE "]" "${_close}" _text "${_text}")
+    string(REPLACE "\n" ";" _lines "${_text}")
+
+    set(_months Jan Feb Mar Apr May Jun Jul Aug Sep Oct Nov Dec)
+    set(_releases "")
+    set(_seen "")
+    set(_version "")
+    set(_items "")
+    set(_item "")
+    foreach(_line IN LISTS _lines)
+        # The text goes into XML; the escapes' own semicolons stay out of the list.
+        string(REPLACE "&" "&amp;" _line "${_line}")
+        string(REPLACE "<" "&lt;" _line "${_line}")
+        string(REPLACE ">" "&gt;" _line "${_line}")
+        if(_line MATCHES "^[a-z0-9][a-z0-9.+-]* \\(([^)]+)\\) ")
+            set(_version "${CMAKE_MATCH_1}")
+            string(REGEX REPLACE "^[0-9]+:" "" _version "${_version}")
+            string(REGEX REPLACE "-[^-]*$" "" _version "${_version}")
+            set(_items "")
+            set(_item "")
+        elseif(_line MATCHES "^  [*] (.*)$")
+            if(NOT _item STREQUAL "")
+                string(APPEND _items "<li>${_item}</li>")
+            endif()
+            set(_item "${CMAKE_MATCH_1}")
+        elseif(_line MATCHES "^    +([^ ].*)$" AND NOT _item STREQUAL "")
+            string(APPEND _item " ${CMAKE_MATCH_1}")
+        elseif(_line MATCHES "^ -- .*  [A-Z][a-z][a-z], ([0-9][0-9]?) ([A-Z][a-z][a-z]) ([0-9][0-9][0-9][0-9]) ")
+            set(_day "${CMAKE_MATCH_1}")
+            set(_month_name "${CMAKE_MATCH_2}")
+            set(_year "${CMAKE_MATCH_3}")
+            if(NOT _item STREQUAL "")
+                string(APPEND _items "<li>${_item}</li>")
+            endif()
+            list(FIND _months "${_month_name}" _month)
+            if(_version STREQUAL "" OR _month LESS 0 OR _items STREQUAL "")
+                message(FATAL_ERROR "${changelog}: an entry without a version, a date or a "
+                                    "change, before: ${_line}")
+            endif()
+            if(_releases STREQUAL "" AND NOT _version STREQUAL project_version)
+                message(FATAL_ERROR "${changelog}: the newest entry is ${_version}, but "
+                                    "project(VERSION) is ${project_version}")
+            endif()
+            math(EXPR _month "${_month} + 1")
+            if(_month LESS 10)
+                set(_month "0${_month}")
+            endif()
+            string(LENGTH "${_day}" _day_digits)
+            if(_day_digits EQUAL 1)
+                set(_day "0${_day}")
+            endif()
+            if(NOT _version IN_LIST _seen)
+                list(APPEND _seen "${_version}")
+                string(APPEND _releases
+                       "    <release version=\"${_version}\" date=\"${_year}-${_month}-${_day}\">\n"
+                       "      <description>\n        <ul>${_items}</ul>\n      </description>\n"
+                       "    </release>\n")
+            endif()
+            set(_version "")
+            set(_items "")
+            set(_item "")
+        endif()
+    endforeach()
+    if(_releases STREQUAL "")
+        message(FATAL_ERROR "${changelog}: no complete entry")
+    endif()
+    string(REPLACE "${_semi}" ";" _releases "${_releases}")
+    string(REPLACE "${_open}" "[" _releases "${_releases}")
+    string(REPLACE "${_close}" "]" _releases "${_releases}")
+    set(${out_var} "${_releases}" PARENT_SCOPE)
+endfunction()
