@@ -96,14 +96,40 @@ def _settle(read, done, seconds: float = 10.0):
     return last[0]
 
 
+def _steady(read, seconds: float = 10.0, apart: float = 0.5):
+    """A reading that the next one, `apart` seconds later, repeats (or the
+    last one after `seconds`)."""
+    last = [read()]
+
+    def same():
+        time.sleep(apart)
+        now = read()
+        repeated, last[0] = now == last[0], now
+        return repeated
+
+    xwine.wait_until(same, seconds, 0.0)
+    return last[0]
+
+
 def many_starts(kind, count: int) -> judge.Starts:
     """`count` starts, each ended the host's way after a varying time; then one
     killed with SIGKILL mid-run and one more, which must come up as fast as the
     others did. The server's client count and resources, and the processes
-    around, must be as they were before."""
+    around, must be as they were after a first start that is not counted."""
     result = judge.Starts(kind.name, count, informative=set(kind.server_informative))
-    result.before = kind.server_totals()
     t0 = time.monotonic()
+    # What the server spends once, not per client, is paid before the reading
+    # the starts are judged against: a session's own clients settling in (sway's
+    # background client maps its buffers just after sway answers), and what the
+    # first client of a server sets up. A leak per start still shows as the
+    # count of starts after it.
+    first = kind.start(long_run=False)
+    stopping.wait(DWELLS[-1])
+    ended = kind.end(first)
+    if not ended.clean:
+        result.failures.append(f"the first start ended with status {ended.status}: "
+                               f"{ended.output.strip()[:200]}")
+    result.before = _steady(kind.server_totals)
     up = []
     for i in range(count):
         if stopping.is_set():
