@@ -129,15 +129,15 @@ def _settle(read, done, seconds: float = 10.0):
     return last[0]
 
 
-def _steady(read, seconds: float = 10.0, apart: float = 0.5):
-    """A reading that the next one, `apart` seconds later, repeats (or the
-    last one after `seconds`)."""
+def _steady(read, judged, seconds: float = 10.0, apart: float = 0.5):
+    """A reading whose judged part the next one, `apart` seconds later,
+    repeats (or the last one after `seconds`)."""
     last = [read()]
 
     def same():
         time.sleep(apart)
         now = read()
-        repeated, last[0] = now == last[0], now
+        repeated, last[0] = judged(now) == judged(last[0]), now
         return repeated
 
     xwine.wait_until(same, seconds, 0.0)
@@ -162,7 +162,7 @@ def many_starts(kind, count: int) -> judge.Starts:
     if not ended.clean:
         result.failures.append(f"the first start ended with status {ended.status}: "
                                f"{ended.output.strip()[:200]}")
-    result.before = _steady(kind.server_totals)
+    result.before = _steady(kind.server_totals, result.judged)
     up = []
     for i in range(count):
         if stopping.is_set():
