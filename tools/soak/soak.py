@@ -5,8 +5,8 @@ another; all of it at once. Writes build/soak/report.md (with an SVG plot per
 saver) and report.json; the exit status is 1 when anything rose or was left
 behind.
 
-    tools/soak/soak.py                 the long form: 30 minutes, 300, 100 and 100 starts
-    tools/soak/soak.py --short         the form `make test` runs: 3 minutes, 100, 25 and 25
+    tools/soak/soak.py                 the long form: 30 minutes, 300, 100, 100 and 100 starts
+    tools/soak/soak.py --short         the form `make test` runs: 3 minutes, 100, 25, 25 and 25
     tools/soak/soak.py --minutes 60 --kinds x11,wayland
     tools/soak/soak.py --short --kinds x11 --only long --preload leak.so   (a leaking variant)
 
@@ -251,7 +251,7 @@ def moving_load() -> subprocess.Popen:
 def main() -> int:
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--short", action="store_true",
-                        help="3 minutes (1 min 15 s warm-up, a sample every 15 s); 100 X11, 25 "
+                        help="3 minutes (1 min 15 s warm-up, a sample every 15 s); 100 X11, 25 --root, 25 "
                              "Wine and 25 Wayland starts")
     # Given on the command line, these three hold with --short too.
     parser.add_argument("--minutes", type=float, help="30, or SOAK_MINUTES")
