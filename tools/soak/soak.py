@@ -251,8 +251,8 @@ def moving_load() -> subprocess.Popen:
 def main() -> int:
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--short", action="store_true",
-                        help="3 minutes (1 min 15 s warm-up, a sample every 15 s); 100 X11, 25 --root, 25 "
-                             "Wine and 25 Wayland starts")
+                        help="3 minutes (1 min 15 s warm-up, a sample every 15 s); 100 X11, "
+                             "25 --root, 25 Wine and 25 Wayland starts")
     # Given on the command line, these three hold with --short too.
     parser.add_argument("--minutes", type=float, help="30, or SOAK_MINUTES")
     parser.add_argument("--warm-up", type=float, help="seconds (120)")
