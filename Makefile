@@ -153,14 +153,14 @@ bench-linux: deps build-native
 # its own (Xvfb, or a headless sway for the Wayland saver) with its figures
 # sampled (RSS, descriptors, threads, X resources, wl_shm pools, Windows handles
 # and GDI objects), and started and stopped many times; build/soak/report.md.
-# SOAK_KINDS picks some of x11, wine and wayland.
+# SOAK_KINDS picks some of x11, x11-root (--root), wine and wayland.
 SOAK_MINUTES ?= 30
-SOAK_KINDS ?= x11,wine,wayland
+SOAK_KINDS ?= x11,x11-root,wine,wayland
 soak: deps build-native $(if $(findstring wine,$(SOAK_KINDS)),build-win64)
 	python3 tools/soak/soak.py --minutes $(SOAK_MINUTES) --kinds $(SOAK_KINDS)
 
-# The soak's short form (3 minutes; 100, 25 and 25 starts; all at once) and its
-# verdict rules; part of `make test`.
+# The soak's short form (3 minutes; 100, 25, 25 and 25 starts; all at once), its
+# verdict rules and the leaking variants it must fail on; part of `make test`.
 test-soak-short: deps build-native build-win64
 	PYTHONDONTWRITEBYTECODE=1 $(PYTEST) -q -p no:cacheprovider tests/soak
 	python3 tools/soak/soak.py --short --out build/soak-short

@@ -69,3 +69,72 @@ def test_a_start_run_must_end_cleanly_and_leave_the_server_as_it_was(change, pro
         setattr(run, name, value)
     problems = run.problems()
     assert (problem is None and problems == []) or any(problem in p for p in problems), problems
+
+
+WARM = [(0, {"fds": 3, "rss": 1000, "x_gcs": 1}), (30, {"fds": 9, "rss": 9000, "x_gcs": 1})]
+
+
+def verdict_after_warm_up(*after, warm=WARM):
+    samples = [(60 + 30 * i, {"cpu_ns": 10 + i, **f}) for i, f in enumerate(after)]
+    return judge.judge_series(series(*warm, *samples), warm_up=60)
+
+
+@pytest.mark.parametrize("after_warm_up, problem", [
+    # A high first reading does not hide a later climb of the same size.
+    ([{"fds": 8, "rss": 1}, {"fds": 6, "rss": 1}, {"fds": 8, "rss": 1}],
+     "fds rose by 2 after the warm-up (from 6;"),
+    ([{"fds": 6, "rss": 5000}, {"fds": 6, "rss": 4000}, {"fds": 6, "rss": 4100}],
+     "rss rose by 100 KiB after the warm-up (from 4000;"),
+    ([{"fds": 8, "rss": 1}, {"fds": 6, "rss": 1}, {"fds": 6, "rss": 1}], None),
+    # A judged figure that no sample after the warm-up gave fails; one that
+    # some samples gave is judged on those.
+    ([{"fds": 6}, {"fds": 6}], "rss is missing from every sample after the warm-up"),
+    ([{"fds": 6, "rss": 1}, {"fds": 6}], None),
+    # An X resource kind first listed after the warm-up rose from nothing.
+    ([{"fds": 6, "rss": 1}, {"fds": 6, "rss": 1, "x_picture": 2}],
+     "x_picture rose by 2 after the warm-up (from 0;"),
+    ([{"fds": 6, "rss": 1, "x_picture": 2}, {"fds": 6, "rss": 1}], None),
+])
+def test_rises_are_judged_from_the_lowest_value_after_the_warm_up(after_warm_up, problem):
+    verdict = verdict_after_warm_up(*after_warm_up)
+    assert verdict.problems == ([] if problem is None else [verdict.problems[0]])
+    assert problem is None or verdict.problems[0].startswith(problem), verdict.problems
+
+
+def test_a_figure_a_probe_never_gave_is_missing():
+    s = series((0, {"fds": 1}), (60, {"fds": 1}), (90, {"fds": 1}))
+    s.required = {"gdi_objects"}
+    assert judge.judge_series(s, warm_up=60).problems == [
+        "gdi_objects is missing from every sample after the warm-up"]
+
+
+@pytest.mark.parametrize("alive, frozen", [
+    # Where pictures are taken the picture must move: a saver whose timers
+    # stopped still spends CPU time repainting what is exposed.
+    ([{"picture": 1, "cpu_ns": 5}, {"picture": 2, "cpu_ns": 5}, {"picture": 3, "cpu_ns": 5}],
+     None),
+    ([{"picture": 1, "cpu_ns": 5}, {"picture": 1, "cpu_ns": 9}, {"picture": 2, "cpu_ns": 9}],
+     "frozen: its picture did not change between the samples at 60 and 90 s"),
+    ([{"cpu_ns": 5}, {"cpu_ns": 6}, {"cpu_ns": 7}], None),
+    ([{"cpu_ns": 5}, {"cpu_ns": 6}, {"cpu_ns": 6}],
+     "frozen: its CPU time did not change between the samples at 90 and 120 s"),
+])
+def test_a_saver_that_shows_no_life_between_two_samples_is_frozen(alive, frozen):
+    warm = [(0, {"fds": 6}), (30, {"fds": 6})]
+    samples = [(60 + 30 * i, {"fds": 6, **f}) for i, f in enumerate(alive)]
+    verdict = judge.judge_series(series(*warm, *samples), warm_up=60)
+    # Neither the picture's digest nor the CPU time is judged as a count.
+    assert [f.name for f in verdict.figures] == ["fds"]
+    assert verdict.problems == ([] if frozen is None else [frozen])
+
+
+@pytest.mark.parametrize("values, problem", [
+    ([100, 900, 200], None),
+    # Over the cap at any time, the warm-up too: a size, not a rise.
+    ([1200, 300, 300], "rss_shmem reached 1200 KiB at 0 s, above its cap of 1000 KiB"),
+])
+def test_a_capped_figure_may_never_pass_its_cap(values, problem):
+    s = series(*[(60 * i, {"rss_shmem": v, "cpu_ns": i}) for i, v in enumerate(values)],
+               informative={"rss_shmem"})
+    s.caps = {"rss_shmem": 1000}
+    assert judge.judge_series(s, warm_up=60).problems == ([] if problem is None else [problem])

@@ -5,6 +5,8 @@ from __future__ import annotations
 import mmap
 import os
 import sys
+import threading
+import time
 from pathlib import Path
 
 sys.dont_write_bytecode = True
@@ -28,3 +30,29 @@ def test_a_mapped_memory_file_counts_its_size_and_the_pages_drawn_on():
     assert during["shm_kib"] - before["shm_kib"] == 256
     assert 64 <= during["rss_shmem"] - before["rss_shmem"] < 256
     assert figures["shm_maps"] >= 1 and figures["shm_fds"] >= 1
+
+
+def _main_thread_ns() -> int:
+    return int(Path(f"/proc/{os.getpid()}/schedstat").read_text().split()[0])
+
+
+def test_cpu_time_sums_every_thread_not_only_the_main_one():
+    spun, release = threading.Event(), threading.Event()
+
+    def spin():
+        end = time.thread_time() + 0.3
+        while time.thread_time() < end:
+            pass
+        spun.set()
+        release.wait(60)  # a thread that has ended is no longer listed
+
+    main_before, total_before = _main_thread_ns(), procfs.cpu_ns(os.getpid())
+    worker = threading.Thread(target=spin)
+    worker.start()
+    try:
+        assert spun.wait(60)
+        total, main = procfs.cpu_ns(os.getpid()), _main_thread_ns()
+    finally:
+        release.set()
+        worker.join()
+    assert total - total_before >= 300_000_000 > main - main_before

@@ -10,7 +10,9 @@ prefix and a session. Each has the methods of Kind:
 - start(long_run): the saver, returned once it draws;
 - figures(running): procfs.figures(pid) and what the display server holds for
   the saver; None once it is gone;
-- disturb(): something that makes the saver draw again between samples;
+- disturb(): one step of something that makes the saver draw again (run on
+  a thread of its own every second or two, apart from the sampling);
+- picture(): a digest of what the saver shows, or None where none is taken;
 - end(running): the host's way of ending a saver; kill(running): SIGKILL;
 - server_totals(): what the display server holds for all its clients, which
   must be back where it was after many starts;
@@ -20,6 +22,7 @@ and one entry in soak.py's table of kinds, with its number of starts.
 
 from __future__ import annotations
 
+import hashlib
 import json
 import os
 import shutil
@@ -34,7 +37,6 @@ sys.path.insert(0, str(Path(__file__).resolve().parents[1]))
 
 import procfs  # noqa: E402
 import xres  # noqa: E402
-import wayland_session  # noqa: E402
 import xwine  # noqa: E402
 
 # Set in the environment of everything a kind starts, so that whatever is
@@ -56,6 +58,12 @@ class Running:
         text = self.stderr.read_text(errors="replace")
         self.stderr.unlink()
         return text
+
+
+def digest(data: bytes | None) -> int | None:
+    """A picture's digest, small enough for a JSON number."""
+    return None if not data else int.from_bytes(hashlib.blake2b(data, digest_size=6).digest(),
+                                                 "big")
 
 
 def _launch(command: list[str], env: dict, workdir: Path) -> Running:
@@ -83,6 +91,15 @@ class Kind:
     name = label = end_how = ""
     end_seconds = 5.0
     informative: set[str] = set()
+    required: set[str] = {"rss", "fds", "threads"}
+    # Highest values allowed at any moment (KiB for memory), whatever the warm-up.
+    caps: dict[str, int] = {}
+    # Set in the saver's environment, as LD_PRELOAD (a leaking variant, for the
+    # soak's own tests).
+    preload: str | None = None
+    leak: str | None = None  # and QUILLOMIR_LEAK, which says what it leaks
+    # Seconds a sample waits after a disturbance, for the saver to answer it.
+    settle = 0.3
     # Server totals shown beside the judged ones but not held to their first value.
     server_informative: set[str] = set()
 
@@ -104,6 +121,14 @@ class Kind:
             self.kill(running)
             raise RuntimeError(f"{what} did not come up within {seconds:g} s")
         return running
+
+    def _preloaded(self, env: dict) -> dict:
+        if not self.preload:
+            return env
+        return {**env, "LD_PRELOAD": self.preload, "QUILLOMIR_LEAK": self.leak or ""}
+
+    def picture(self) -> int | None:
+        return None
 
     def _own_figures(self, running: Running) -> dict[str, int] | None:
         own = procfs.figures(running.proc.pid)
@@ -137,6 +162,9 @@ class _OnXvfb(Kind):
         super().__init__(workdir, mark)
         self.server: xwine.Xvfb | None = None
         self.view: xres.XServerView | None = None
+        # The disturbing thread's own connection: Xlib's calls on one display
+        # from two threads would interleave.
+        self.passing: xres.XServerView | None = None
         self.cover = 0
 
     def _open_server(self, first_display: int) -> None:
@@ -144,10 +172,13 @@ class _OnXvfb(Kind):
         self.server = xwine.Xvfb(1024, 768, first_display=first_display,
                                  log=self.workdir / "xvfb.log").start()
         self.view = xres.XServerView(self.server.display)
+        self.passing = xres.XServerView(self.server.display)
 
     def _close_server(self) -> None:
-        if self.view:
-            self.view.close()
+        for view in (self.view, self.passing):
+            if view:
+                view.close()
+        self.view = self.passing = None
         if self.server:
             self.server.stop()
 
@@ -158,8 +189,17 @@ class _OnXvfb(Kind):
         """A window passes over the saver's top-left corner, where its label
         is, away from the pointer (a window appearing under it would be a move)."""
         if not self.cover:
-            self.cover = self.view.make_window(300, 60, mapped=False)
-        self.view.pass_over(self.cover)
+            self.cover = self.passing.make_window(300, 60, mapped=False)
+        self.passing.pass_over(self.cover)
+
+    def picture(self) -> int | None:
+        """The whole screen, as the X server holds it."""
+        try:
+            shot = subprocess.run(["import", "-display", self.server.display, "-window", "root",
+                                   "-depth", "8", "rgb:-"], capture_output=True, timeout=30)
+        except subprocess.TimeoutExpired:
+            return None
+        return digest(shot.stdout) if shot.returncode == 0 else None
 
     def server_totals(self) -> dict[str, int]:
         return self.view.totals()
@@ -173,25 +213,31 @@ class X11Kind(_OnXvfb):
     informative = {"rss_anon"}
     end_how = "SIGTERM"
 
-    def __init__(self, binary: Path, workdir: Path, mark: str):
+    def __init__(self, binary: Path, workdir: Path, mark: str, root: bool = False):
         super().__init__(workdir, mark)
-        self.binary = binary
+        self.binary, self.root = binary, root
         self.window = 0
+        if root:
+            self.name, self.label = "x11-root", "X11 saver on the root window (quillomir --root)"
 
     def open(self) -> None:
-        self._open_server(first_display=120)
-        self.window = self.view.make_window(1024, 768)
+        self._open_server(first_display=160 if self.root else 120)
+        # The starts' window (a window of ours over the root would hide it).
+        self.window = self.view.make_window(1024, 768, mapped=not self.root)
 
     def close(self) -> None:
         self._close_server()
 
     def _env(self) -> dict:
         home = str(self.workdir / "config")
-        return {"PATH": os.environ.get("PATH", "/usr/bin:/bin"), "DISPLAY": self.server.display,
-                "XDG_CONFIG_HOME": home, "HOME": home, MARK: self.mark}
+        return self._preloaded({"PATH": os.environ.get("PATH", "/usr/bin:/bin"),
+                                "DISPLAY": self.server.display, "XDG_CONFIG_HOME": home,
+                                "HOME": home, MARK: self.mark})
 
     def start(self, long_run: bool) -> Running:
-        target = [] if long_run else ["--window-id", hex(self.window)]
+        # --root is what the desktop entry runs; the others are the saver's
+        # own cover and a given window (as xscreensaver and lockers run it).
+        target = ["--root"] if self.root else [] if long_run else ["--window-id", hex(self.window)]
         running = _launch([str(self.binary), *target, "--show-value", "--method", "cpu"],
                           self._env(), self.workdir)
         # Up once its drawing context exists: the form is loaded right after.
@@ -212,6 +258,9 @@ class WineKind(_OnXvfb):
     name = "wine"
     label = "Windows saver under Wine (Quillomir.scr)"
     informative = {"rss_anon", "wineserver_rss", "wineserver_fds"}
+    # The probe always counts the saver's windows (the other counts only where
+    # Wine gives them): a sampling without it means the probe did not answer.
+    required = Kind.required | {"win32_windows"}
     end_how = "a key press"
     end_seconds = 20.0
 
@@ -304,80 +353,3 @@ class WineKind(_OnXvfb):
         gone = {pid: comm for pid, comm in self.session.items() if pid not in now}
         return ([f"{comm} ({pid})" for pid, comm in extra.items()]
                 + [f"the session's {comm} ({pid}) ended" for pid, comm in gone.items()])
-
-
-class WaylandKind(Kind):
-    """quillomir on a headless sway with two outputs (the crawlet on the first,
-    the black cover on the second), run as the unprivileged user when we are
-    root; ended by SIGTERM, as a locker or swayidle ends it. Its wl_shm pools
-    are memfd mappings, which procfs counts in shm_maps, shm_fds and shm_kib.
-
-    Its picture lives in its own memory, not the server's: the pages drawn on
-    in its buffers are part of its RSS and follow the crawlet's length and
-    place on the screen (and so the load), while black pages are given back.
-    So its RSS is shown, and judged without them (rss_private); the buffers
-    themselves are held to shm_kib, their whole size, which may not rise."""
-    name = "wayland"
-    label = "Wayland saver (quillomir on sway)"
-    informative = {"rss", "rss_anon", "rss_shmem"}
-    server_informative = {"sway_rss"}
-    end_how = "SIGTERM"
-    outputs = ((1280, 720), (800, 600))
-
-    def __init__(self, build: Path, workdir: Path, mark: str):
-        super().__init__(workdir, mark)
-        self.build = build
-        self.session: wayland_session.SwaySession | None = None
-        self.binary: Path | None = None
-        self.config: Path | None = None
-
-    def open(self) -> None:
-        self.workdir.mkdir(parents=True, exist_ok=True)
-        self.session = wayland_session.SwaySession(outputs=self.outputs).start()
-        self.binary = self.session.install_saver(self.build)
-        # Inside the session's folder, where the unprivileged user can read it.
-        self.config = self.session.folder / "config-home"
-        self.config.mkdir(mode=0o755)
-
-    def close(self) -> None:
-        if self.session:
-            self.session.stop()
-
-    def start(self, long_run: bool) -> Running:
-        env = self.session.env({"XDG_CONFIG_HOME": str(self.config), MARK: self.mark})
-        running = _launch([*wayland_session.as_user(), str(self.binary), "--show-value",
-                           "--method", "cpu"], env, self.workdir)
-        # Up once it has mapped a pool for a buffer: it draws into it at once.
-        return self._up(running, lambda: (procfs.figures(running.proc.pid) or {}).get(
-            "shm_maps", 0) > 0, 10, "quillomir on Wayland")
-
-    def figures(self, running: Running) -> dict[str, int] | None:
-        own = self._own_figures(running)
-        shared = procfs.shared_memory(running.proc.pid)
-        if own is None or shared is None:
-            return None
-        return {**own, "rss_private": own["rss"] - shared["rss_shmem"], **shared}
-
-    def disturb(self) -> None:
-        """The second output goes away and comes back, and the first changes
-        its mode and back: the saver's cover for an output is made anew, and
-        its crawlet's buffers are made at another size and at the first again."""
-        first, second = (f"HEADLESS-{i}" for i in (1, 2))
-        width, height = self.outputs[0]
-        for command in ([second, "disable"], [second, "enable"], [first, "mode", "1024x768"],
-                        [first, "mode", f"{width}x{height}"]):
-            self.session.swaymsg("output", *command)
-            time.sleep(0.3)
-
-    def _clients(self) -> int:
-        """The compositor's connected clients: its ends of the connections
-        accepted on the Wayland socket carry the socket's path."""
-        path = str(self.session.runtime_dir / self.session.wayland_display)
-        table = Path("/proc/net/unix").read_text().splitlines()[1:]
-        return sum(1 for line in table
-                   if line.split()[7:8] == [path] and line.split()[5] == "03")
-
-    def server_totals(self) -> dict[str, int]:
-        sway = procfs.figures(self.session.proc.pid) or {}
-        return {"sway_rss": sway.get("rss", 0), "sway_fds": sway.get("fds", 0),
-                "sway_shm_maps": sway.get("shm_maps", 0), "clients": self._clients()}

@@ -45,7 +45,24 @@ def figures(pid: int) -> dict[str, int] | None:
         "shm_maps": sum(1 for line in maps.splitlines()
                         if _is_shared_memory(line.split(None, 5)[5:])),
         "shm_fds": sum(1 for fd in fds if _is_shared_memory([_link(pid, fd)])),
+        "cpu_ns": cpu_ns(pid),
     }
+
+
+def cpu_ns(pid: int) -> int:
+    """The nanoseconds every thread of the process has spent on a CPU, summed:
+    /proc/PID/schedstat is the main thread's alone, and the saver reads its
+    load and its settings on threads of their own."""
+    total = 0
+    try:
+        tasks = os.listdir(f"/proc/{pid}/task")
+    except OSError:
+        return 0
+    for tid in tasks:
+        stat = _read(f"/proc/{pid}/task/{tid}/schedstat")
+        if stat:
+            total += int(stat.split()[0])
+    return total
 
 
 def shared_memory(pid: int) -> dict[str, int] | None:

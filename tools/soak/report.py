@@ -6,7 +6,7 @@ from __future__ import annotations
 
 from pathlib import Path
 
-from judge import MEMORY, Series, Starts, Verdict
+from judge import MEMORY, NOT_COUNTS, Series, Starts, Verdict
 
 PLOT_COLUMNS = 4
 CELL_W, CELL_H, PAD = 200, 90, 18
@@ -22,7 +22,7 @@ def _escape(text: str) -> str:
 def plot_svg(series: Series, warm_up: float) -> str:
     """One small chart per figure, in a grid: the values over time, the warm-up
     shaded, the lowest and highest value written at the side."""
-    names = series.names()
+    names = [n for n in series.names() if n not in NOT_COUNTS]
     rows = max(1, -(-len(names) // PLOT_COLUMNS))
     width, height = PLOT_COLUMNS * CELL_W, rows * CELL_H
     end = max((t for t, _ in series.samples), default=1.0) or 1.0
@@ -61,6 +61,10 @@ def _section(series: Series, verdict: Verdict, warm_up: float, label: str, plot:
     lines = [f"## {label}: {minutes:.1f} minutes, {len(series.samples)} samples",
              "", f"**{'passed' if verdict.passed else 'FAILED'}**", ""]
     lines += [f"- {p}" for p in verdict.problems]
+    cpu = series.values("cpu_ns")
+    if len(cpu) >= 2 and cpu[-1][0] > cpu[0][0]:
+        rate = (cpu[-1][1] - cpu[0][1]) / 1e6 / ((cpu[-1][0] - cpu[0][0]) / 60)
+        lines.append(f"- CPU time, every thread: {rate:.0f} ms a minute")
     lines += ["", "| figure | first | last | largest rise | after the warm-up: from | "
               "highest rise | allowed |", "|---|---:|---:|---:|---:|---:|---|"]
     for f in verdict.figures:

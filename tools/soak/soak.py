@@ -5,9 +5,10 @@ another; all of it at once. Writes build/soak/report.md (with an SVG plot per
 saver) and report.json; the exit status is 1 when anything rose or was left
 behind.
 
-    tools/soak/soak.py                 the long form: 30 minutes, 300, 100 and 100 starts
-    tools/soak/soak.py --short         the form `make test` runs: 3 minutes, 100, 25 and 25
+    tools/soak/soak.py                 the long form: 30 minutes, 300, 100, 100 and 100 starts
+    tools/soak/soak.py --short         the form `make test` runs: 3 minutes, 100, 25, 25 and 25
     tools/soak/soak.py --minutes 60 --kinds x11,wayland
+    tools/soak/soak.py --short --kinds x11 --only long --preload leak.so   (a leaking variant)
 
 Standard library only (plus libXRes through ctypes); everything started here
 is stopped again, also on failure or interrupt.
@@ -19,9 +20,11 @@ import argparse
 import datetime
 import json
 import os
+import random
 import shutil
 import signal
 import statistics
+import subprocess
 import sys
 import threading
 import time
@@ -36,6 +39,7 @@ sys.path.insert(0, str(HERE))
 import judge  # noqa: E402
 import kinds  # noqa: E402
 import report  # noqa: E402
+import wayland_kind  # noqa: E402
 import xwine  # noqa: E402  (kinds put tools/ on the path)
 
 # How long each start runs before it is ended, in turn: before the first
@@ -48,31 +52,60 @@ def log(job: str, message: str) -> None:
     print(f"[soak {time.strftime('%H:%M:%S')} {job}] {message}", flush=True)
 
 
+def _disturbing(kind, until: threading.Event, quiet: threading.Lock) -> threading.Thread:
+    """A thread that disturbs the saver every one to two seconds until `until`
+    is set, apart from the sampling: at one pass-over a sample a small leak per
+    repaint would pass. Each disturbance holds `quiet`, which a sample takes so
+    that it reads the saver between two disturbances. A failing disturbance is
+    logged, not fatal."""
+    def run():
+        pace = random.Random(0)
+        while not until.wait(pace.uniform(1.0, 2.0)):
+            try:
+                with quiet:
+                    kind.disturb()
+            except Exception as e:  # noqa: BLE001 - the sampling goes on
+                log(kind.name, f"a disturbance failed: {type(e).__name__}: {e}")
+
+    thread = threading.Thread(target=run, name=f"{kind.name} disturbing", daemon=True)
+    thread.start()
+    return thread
+
+
 def long_run(kind, minutes: float, interval: float,
              warm_up: float) -> tuple[judge.Series, judge.Verdict]:
-    """One saver for `minutes`, a sample of every figure each `interval` seconds."""
-    series = judge.Series(kind.name, informative=set(kind.informative))
+    """One saver for `minutes`, a sample of every figure each `interval`
+    seconds (with a digest of its picture), disturbed all the while."""
+    series = judge.Series(kind.name, informative=set(kind.informative),
+                          required=set(kind.required), caps=dict(kind.caps))
     running = kind.start(long_run=True)
     problems = []
     end = running.started + minutes * 60
     next_sample = running.started
-    while not stopping.is_set():
-        figures = kind.figures(running)
-        now = time.monotonic()
-        if figures is None:
-            problems.append(f"the saver ended by itself after {now - running.started:.0f} s "
-                            f"(status {running.proc.poll()})")
-            break
-        series.add(round(now - running.started, 1), figures)
-        if now >= end:
-            break
-        # Between samples a window passes over the saver, so that its
-        # repainting is soaked as well as its timers.
-        kind.disturb()
-        next_sample += interval
-        stopping.wait(max(0.0, min(next_sample, end) - time.monotonic()))
-        if len(series.samples) % 10 == 0:
-            log(kind.name, f"{len(series.samples)} samples, rss {figures.get('rss')} KiB")
+    calm, quiet = threading.Event(), threading.Lock()
+    disturber = _disturbing(kind, calm, quiet)
+    try:
+        while not stopping.is_set():
+            with quiet:
+                # The saver's answer to the last disturbance comes first.
+                stopping.wait(kind.settle)
+                figures = kind.figures(running)
+                picture = kind.picture() if figures is not None else None
+            now = time.monotonic()
+            if figures is None:
+                problems.append(f"the saver ended by itself after {now - running.started:.0f} s "
+                                f"(status {running.proc.poll()})")
+                break
+            series.add(round(now - running.started, 1), {**figures, judge.PICTURE: picture})
+            if now >= end:
+                break
+            next_sample += interval
+            stopping.wait(max(0.0, min(next_sample, end) - time.monotonic()))
+            if len(series.samples) % 10 == 0:
+                log(kind.name, f"{len(series.samples)} samples, rss {figures.get('rss')} KiB")
+    finally:
+        calm.set()
+        disturber.join(30)
     if running.proc.poll() is None:
         ended = kind.end(running)
         if not ended.clean:
@@ -96,14 +129,40 @@ def _settle(read, done, seconds: float = 10.0):
     return last[0]
 
 
+def _steady(read, judged, seconds: float = 10.0, apart: float = 0.5):
+    """A reading whose judged part the next one, `apart` seconds later,
+    repeats (or the last one after `seconds`)."""
+    last = [read()]
+
+    def same():
+        time.sleep(apart)
+        now = read()
+        repeated, last[0] = judged(now) == judged(last[0]), now
+        return repeated
+
+    xwine.wait_until(same, seconds, 0.0)
+    return last[0]
+
+
 def many_starts(kind, count: int) -> judge.Starts:
     """`count` starts, each ended the host's way after a varying time; then one
     killed with SIGKILL mid-run and one more, which must come up as fast as the
     others did. The server's client count and resources, and the processes
-    around, must be as they were before."""
+    around, must be as they were after a first start that is not counted."""
     result = judge.Starts(kind.name, count, informative=set(kind.server_informative))
-    result.before = kind.server_totals()
     t0 = time.monotonic()
+    # What the server spends once, not per client, is paid before the reading
+    # the starts are judged against: a session's own clients settling in (sway's
+    # background client maps its buffers just after sway answers), and what the
+    # first client of a server sets up. A leak per start still shows as the
+    # count of starts after it.
+    first = kind.start(long_run=False)
+    stopping.wait(DWELLS[-1])
+    ended = kind.end(first)
+    if not ended.clean:
+        result.failures.append(f"the first start ended with status {ended.status}: "
+                               f"{ended.output.strip()[:200]}")
+    result.before = _steady(kind.server_totals, result.judged)
     up = []
     for i in range(count):
         if stopping.is_set():
@@ -167,20 +226,51 @@ class Job(threading.Thread):
             log(self.name, f"done in {time.monotonic() - t0:.0f} s")
 
 
+KINDS = ("x11", "x11-root", "wine", "wayland")
+
+# A CPU load that moves, so that the label's caption (the minute's average
+# load, with --method cpu) changes from minute to minute: busy for a share of
+# every 10 s that steps through 0, 40 and 80 %. Niced, it takes only what
+# would otherwise be idle, so on a busy machine the caption moves anyway.
+LOAD = """
+import itertools, time
+for share in itertools.cycle((0.0, 0.4, 0.8)):
+    for _ in range(6):
+        end = time.monotonic() + 10 * share
+        while time.monotonic() < end:
+            pass
+        time.sleep(10 * (1 - share))
+"""
+
+
+def moving_load() -> subprocess.Popen:
+    return subprocess.Popen(["nice", "-n", "19", sys.executable, "-c", LOAD],
+                            stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL)
+
+
 def main() -> int:
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--short", action="store_true",
-                        help="3 minutes (1 min 15 s warm-up, a sample every 15 s); 100 X11, 25 "
-                             "Wine and 25 Wayland starts")
-    parser.add_argument("--minutes", type=float,
-                        default=float(os.environ.get("SOAK_MINUTES") or 30))
-    parser.add_argument("--warm-up", type=float, default=120.0, help="seconds")
-    parser.add_argument("--interval", type=float, default=30.0, help="seconds between samples")
+                        help="3 minutes (1 min 15 s warm-up, a sample every 15 s); 100 X11, "
+                             "25 --root, 25 Wine and 25 Wayland starts")
+    # Given on the command line, these three hold with --short too.
+    parser.add_argument("--minutes", type=float, help="30, or SOAK_MINUTES")
+    parser.add_argument("--warm-up", type=float, help="seconds (120)")
+    parser.add_argument("--interval", type=float, help="seconds between samples (30)")
     parser.add_argument("--starts", type=int, default=300, help="starts of the X11 saver")
     parser.add_argument("--wine-starts", type=int, default=100, help="starts under Wine")
     parser.add_argument("--wayland-starts", type=int, default=100, help="starts on sway")
-    parser.add_argument("--kinds", default=os.environ.get("SOAK_KINDS") or "x11,wine,wayland",
-                        help="which savers, of x11, wine and wayland (or SOAK_KINDS)")
+    parser.add_argument("--root-starts", type=int, default=100, help="starts of --root")
+    parser.add_argument("--kinds", default=os.environ.get("SOAK_KINDS") or ",".join(KINDS),
+                        help=f"which savers, of {', '.join(KINDS)} (or SOAK_KINDS)")
+    parser.add_argument("--only", choices=("long", "starts"),
+                        help="the long runs only, or the starts only")
+    parser.add_argument("--preload", type=Path,
+                        help="a library preloaded into every saver (LD_PRELOAD): how the "
+                             "soak's tests run leaking variants")
+    parser.add_argument("--leak", help="QUILLOMIR_LEAK for the preloaded library: what leaks")
+    parser.add_argument("--no-load", action="store_true",
+                        help="without the moving CPU load that changes the label's caption")
     parser.add_argument("--out", type=Path, default=ROOT / "build" / "soak")
     parser.add_argument("--native", type=Path, default=ROOT / "build" / "native")
     parser.add_argument("--win64", type=Path, default=ROOT / "build" / "win64")
@@ -189,20 +279,29 @@ def main() -> int:
         # The first minute's average (the label's first new caption, the first
         # length from the load) falls inside the warm-up; the second one, at
         # 120 s, inside the checked part.
-        args.minutes, args.warm_up, args.interval = 3.0, 75.0, 15.0
-        args.starts, args.wine_starts, args.wayland_starts = 100, 25, 25
+        timing = (3.0, 75.0, 15.0)
+        args.starts, args.wine_starts, args.wayland_starts, args.root_starts = 100, 25, 25, 25
+    else:
+        timing = (float(os.environ.get("SOAK_MINUTES") or 30), 120.0, 30.0)
+    for name, value in zip(("minutes", "warm_up", "interval"), timing):
+        if getattr(args, name) is None:
+            setattr(args, name, value)
     wanted = set(args.kinds.split(","))
-    unknown = wanted - {"x11", "wine", "wayland"}
+    unknown = wanted - set(KINDS)
     if unknown:
-        print(f"soak: unknown kind {', '.join(sorted(unknown))}; the kinds are x11, wine and "
-              f"wayland", file=sys.stderr)
+        print(f"soak: unknown kind {', '.join(sorted(unknown))}; the kinds are "
+              f"{', '.join(KINDS)}", file=sys.stderr)
+        return 2
+    if args.preload and not args.preload.is_file():
+        print(f"soak: {args.preload} is not a file", file=sys.stderr)
         return 2
 
     out = args.out.resolve()
     shutil.rmtree(out, ignore_errors=True)
     out.mkdir(parents=True)
     binary, scr = args.native / "quillomir", args.win64 / "Quillomir.scr"
-    needed = {"x11": [binary], "wine": [scr, scr.parent / "quillomir_ui_probe.exe"],
+    needed = {"x11": [binary], "x11-root": [binary],
+              "wine": [scr, scr.parent / "quillomir_ui_probe.exe"],
               "wayland": [binary, args.native / "quillomir-wayland"]}
     for path in dict.fromkeys(p for kind in sorted(wanted) for p in needed[kind]):
         if not path.exists():
@@ -232,23 +331,35 @@ def main() -> int:
             raise RuntimeError(f"no Wine prefix: {prefix_error[0]}")
         return kinds.WineKind(scr, base, work, job_mark)
 
+    def preloaded(kind):
+        kind.preload = str(args.preload.resolve()) if args.preload else None
+        kind.leak = args.leak
+        return kind
+
     # Each kind: how to make one on a work folder, how many starts, and what it waits for.
     available = {
         "x11": (lambda work, job_mark: kinds.X11Kind(binary, work, job_mark), args.starts, None),
+        "x11-root": (lambda work, job_mark: kinds.X11Kind(binary, work, job_mark, root=True),
+                     args.root_starts, None),
         "wine": (wine_kind, args.wine_starts, prefix_ready),
-        "wayland": (lambda work, job_mark: kinds.WaylandKind(args.native, work, job_mark),
+        "wayland": (lambda work, job_mark: wayland_kind.WaylandKind(args.native, work, job_mark),
                     args.wayland_starts, None),
     }
     jobs: list[Job] = []
     for name in [n for n in available if n in wanted]:
         make, count, ready = available[name]
-        jobs.append(Job(f"{name} long run",
-                        lambda m=make, n=name: m(out / f"{n}-run", f"{mark}-{n}-run"),
-                        lambda kind: long_run(kind, args.minutes, args.interval, args.warm_up),
-                        ready))
-        jobs.append(Job(f"{name} starts",
-                        lambda m=make, n=name: m(out / f"{n}-starts", f"{mark}-{n}-starts"),
-                        lambda kind, c=count: many_starts(kind, c), ready))
+        if args.only != "starts":
+            jobs.append(Job(f"{name} long run",
+                            lambda m=make, n=name: preloaded(m(out / f"{n}-run",
+                                                               f"{mark}-{n}-run")),
+                            lambda kind: long_run(kind, args.minutes, args.interval,
+                                                  args.warm_up), ready))
+        if args.only != "long":
+            jobs.append(Job(f"{name} starts",
+                            lambda m=make, n=name: preloaded(m(out / f"{n}-starts",
+                                                               f"{mark}-{n}-starts")),
+                            lambda kind, c=count: many_starts(kind, c), ready))
+    load = None if args.no_load or args.only == "starts" else moving_load()
     t0 = time.monotonic()
     try:
         for job in jobs:
@@ -263,6 +374,8 @@ def main() -> int:
             job.join(60)  # each stops at its next wait, and takes down what it started
         return 130
     finally:
+        if load is not None:
+            xwine.terminate(load)
         if base.exists():
             xwine.kill_wineserver(base)
             shutil.rmtree(base, ignore_errors=True)
@@ -273,7 +386,11 @@ def main() -> int:
               f"or a headless sway).",
               f"Long runs: {args.minutes:g} minutes, a sample every {args.interval:g} s; after a "
               f"warm-up of {args.warm_up:g} s no count may rise and RSS (KiB) by at most "
-              f"{judge.RSS_SLACK_KIB} KiB. The label is shown and the CPU source live.",
+              f"{judge.RSS_SLACK_KIB} KiB, each from its lowest value after the warm-up; a "
+              f"judged figure may not go missing, and the picture must change between two "
+              f"samples. The label is shown and the CPU source live"
+              f"{'' if load is None else ', under a niced load that moves every 10 s'}; the "
+              f"saver is disturbed every 1-2 s (a window passing over it, or an output change).",
               "Figures: rss, rss_anon (KiB), fds, threads, shm_maps and shm_fds (mappings of "
               "and descriptors on shared memory) from /proc; x_* from the X-Resource "
               "extension for the saver's X connections (x_bytes: its pixmaps' bytes in the "
@@ -283,8 +400,10 @@ def main() -> int:
               "its shm_maps and shm_fds; after its starts, sway's descriptors, shm mappings "
               "and connected clients must be as before (sway's RSS is shown, not judged); the "
               "saver's RSS is judged as rss_private, without rss_shmem (the pages drawn on in "
-              "its buffers, which follow the picture), and shm_kib (the buffers' whole size) "
-              "may not rise."]
+              "its buffers, which follow the picture, and which have an absolute cap), and "
+              "shm_kib (the buffers' whole size) may not rise; sway's descriptors, shm "
+              "mappings and clients are sampled during its long run too. cpu_ns: the CPU "
+              "time of all the saver's threads."]
     runs, starts, failed = [], [], False
     for job in jobs:
         if job.error or job.result is None:
@@ -301,6 +420,9 @@ def main() -> int:
     (out / "report.json").write_text(json.dumps({
         "started": started, "args": {k: str(v) for k, v in vars(args).items()},
         "runs": {k.name: s.samples for k, s, _, _ in runs},
+        "verdicts": {k.name: {"problems": v.problems,
+                              "over": [f.name for f in v.figures if not f.passed]}
+                     for k, _, v, _ in runs},
         "starts": {k.name: vars(r) for k, r in starts}}, indent=1, default=sorted))
     print(path.read_text())
     log("soak", f"{'FAILED' if failed else 'passed'}; {path} ({wall:.0f} s)")
