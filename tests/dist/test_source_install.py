@@ -10,6 +10,7 @@ import os
 import re
 import shutil
 import subprocess
+import tempfile
 from pathlib import Path
 
 import pytest
@@ -83,18 +84,20 @@ def test_tarball_builds_offline_and_the_manifest_removes_every_installed_file(ta
     assert not left, f"left behind after removing what the manifest lists: {left}"
 
 
-def test_make_install_refuses_an_unwritable_prefix_before_doing_anything(tmp_path):
-    clone = tmp_path / "clone"
-    clone.mkdir()
-    tmp_path.chmod(0o755)
-    clone.chmod(0o755)
-    # The Makefile alone: a refusal that ran anything else would fail otherwise.
-    shutil.copyfile(ROOT / "Makefile", clone / "Makefile")
-    r = subprocess.run([*NOBODY, "make", "-C", str(clone), "install", "PREFIX=/usr/local/q"],
-                       capture_output=True, text=True, timeout=60)
-    assert r.returncode != 0
-    assert "sudo make install" in r.stderr and "DESTDIR=" in r.stderr, r.stderr
-    assert "install-deps" not in r.stdout + r.stderr and not (clone / "build").exists()
+def test_make_install_refuses_an_unwritable_prefix_before_doing_anything():
+    # A folder that nobody can read (pytest's own are private to root), holding
+    # the Makefile alone: a refusal that ran anything else would fail otherwise.
+    clone = Path(tempfile.mkdtemp(prefix="quillomir-clone-"))
+    try:
+        clone.chmod(0o755)
+        shutil.copyfile(ROOT / "Makefile", clone / "Makefile")
+        r = subprocess.run([*NOBODY, "make", "-C", str(clone), "install", "PREFIX=/usr/local/q"],
+                           capture_output=True, text=True, timeout=60)
+        assert r.returncode != 0
+        assert "sudo make install" in r.stderr and "DESTDIR=" in r.stderr, r.stderr
+        assert "install-deps" not in r.stdout + r.stderr and not (clone / "build").exists()
+    finally:
+        shutil.rmtree(clone)
 
 
 def test_make_install_needs_only_the_linux_build_packages():
