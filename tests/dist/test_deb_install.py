@@ -27,6 +27,7 @@ SAVER_FILES = {
     "/usr/share/doc/quillomir/README.md.gz",
     "/usr/share/doc/quillomir/changelog.Debian.gz",
     "/usr/share/doc/quillomir/copyright",
+    "/usr/share/lintian/overrides/quillomir",
     "/usr/share/man/man6/quillomir.6.gz",
     "/usr/share/xscreensaver/config/quillomir.xml",
 }
