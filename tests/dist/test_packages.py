@@ -91,9 +91,10 @@ def test_settings_package_holds_its_files_and_the_saver_no_toolkit(release, deb_
 
 
 def test_second_deb_build_elsewhere_is_byte_identical(release, tmp_path):
-    """Another folder (a longer path, so nothing can line up by chance), another
-    time, and without the tests (nocheck): the same packages, byte for byte, and
-    no trace of the folder in any file of them."""
+    """Another work folder (a longer path, so nothing can line up by chance) and
+    another build folder in the Debian root, another time, and without the tests
+    (nocheck): the same source and binary packages, byte for byte, and no trace
+    of the work folder in any file of them."""
     elsewhere = tmp_path / "another" / "build" / "folder"
     elsewhere.mkdir(parents=True)
     out = tmp_path / "out"
