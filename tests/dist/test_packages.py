@@ -61,7 +61,7 @@ def test_lintian_pedantic_finds_nothing_on_source_and_binaries(release):
 def test_source_package_is_quilt_over_the_release_tarball(release, tmp_path):
     assert release["orig"].read_bytes() == release["tarball"].read_bytes()
     dsc = release["dsc"].read_text()
-    assert "\nFormat: 3.0 (quilt)\n" in dsc
+    assert re.search(r"^Format: 3\.0 \(quilt\)$", dsc, re.M), dsc
     assert re.search(r"^Build-Depends: .*\bcmake \(>= 3\.25\)", dsc, re.M), dsc
     r = subprocess.run(["dpkg-source", "--no-check", "-x", str(release["dsc"]),
                         str(tmp_path / "src")], capture_output=True, text=True)
