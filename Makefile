@@ -130,9 +130,23 @@ run-linux: deps build-native
 # The Linux programs, man page and xscreensaver option file under PREFIX
 # (staged under DESTDIR when it is set): the saver where xscreensaver looks
 # for its programs, PREFIX/libexec/xscreensaver, and linked into PREFIX/bin.
+# Needs only what building the Linux programs needs (tools/install-deps --linux).
+# Without DESTDIR, a PREFIX that you cannot write to stops it before anything
+# is installed or built.
 PREFIX ?= /usr/local
 DESTDIR ?=
-install: deps build-native
+install:
+	@if [ -z "$(DESTDIR)" ]; then \
+	    p="$(PREFIX)"; while [ ! -e "$$p" ]; do p=$$(dirname "$$p"); done; \
+	    if [ ! -w "$$p" ]; then \
+	        echo "make install: you cannot write to $(PREFIX)." >&2; \
+	        echo "  Build as yourself, then install as root:  make build-native && sudo make install" >&2; \
+	        echo "  or stage it in a folder of yours:          make install DESTDIR=/tmp/stage" >&2; \
+	        exit 1; \
+	    fi; \
+	fi
+	@tools/install-deps --linux
+	$(MAKE) build-native
 	DESTDIR="$(DESTDIR)" cmake --install build/native --prefix "$(PREFIX)"
 
 # What the saver costs: core benchmarks, then the saver beside two reference

@@ -41,21 +41,33 @@ def version(identity) -> str:
 WINDOWS_PRODUCTS = ("zip", "x86", "x64")
 
 
-def deb_name(package: str, version: str) -> str:
-    arch = subprocess.run(["dpkg", "--print-architecture"], capture_output=True, text=True,
+def deb_arch() -> str:
+    return subprocess.run(["dpkg", "--print-architecture"], capture_output=True, text=True,
                           check=True).stdout.strip()
-    return f"{package}_{version}_{arch}.deb"
 
 
 @pytest.fixture(scope="session")
-def release(version) -> dict:
+def deb_version() -> str:
+    """The packages' version, upstream-revision, from debian/changelog."""
+    return subprocess.run(["dpkg-parsechangelog", "-l", str(ROOT / "debian" / "changelog"),
+                           "-S", "Version"], capture_output=True, text=True,
+                          check=True).stdout.strip()
+
+
+@pytest.fixture(scope="session")
+def release(version, deb_version) -> dict:
     """The files that `make dist` wrote; the tests expect it to have run."""
     files = {
         "zip": DIST / f"Quillomir-{version}-windows.zip",
         "x86": DIST / f"Quillomir-{version}-x86-setup.exe",
         "x64": DIST / f"Quillomir-{version}-x64-setup.exe",
         "tarball": DIST / f"quillomir-{version}.tar.gz",
-        **{package: DIST / deb_name(package, version) for package in DEB_PACKAGES},
+        **{package: DIST / f"{package}_{deb_version}_{deb_arch()}.deb"
+           for package in DEB_PACKAGES},
+        "orig": DIST / f"quillomir_{version}.orig.tar.gz",
+        "dsc": DIST / f"quillomir_{deb_version}.dsc",
+        "debian-tarball": DIST / f"quillomir_{deb_version}.debian.tar.xz",
+        "changes": DIST / f"quillomir_{deb_version}_{deb_arch()}.changes",
         **{kind: DIST / "winget" / name for kind, name in WINGET_MANIFESTS.items()},
         "sums": DIST / "SHA256SUMS",
     }

@@ -12,6 +12,7 @@ from __future__ import annotations
 
 import glob
 import os
+import re
 import shutil
 import subprocess
 import sys
@@ -89,6 +90,14 @@ def main() -> int:
                              env={**os.environ, "DESTDIR": str(stage)},
                              capture_output=True, text=True)
         check(run.returncode == 0, f"cmake --install failed: {run.stderr.strip()}")
+        # Removing what the manifest lists must remove every file and link.
+        manifest = Path(build_dir) / "install_manifest.txt"
+        listed = set(manifest.read_text().splitlines()) if manifest.is_file() else set()
+        # It names the paths without DESTDIR, as they are on the installed system.
+        installed = {f"/{p.relative_to(stage)}" for p in stage.rglob("*")
+                     if p.is_symlink() or p.is_file()}
+        unlisted = sorted(installed - listed)
+        check(not unlisted, f"installed but not in install_manifest.txt: {unlisted}")
         usr = stage / "usr"
         saver = usr / "libexec" / "xscreensaver" / "quillomir"
         check(saver.is_file() and os.access(saver, os.X_OK),
@@ -125,6 +134,10 @@ def main() -> int:
                 continue
             text = page.read_text()
             check(f"Quillomir {version}" in text, f"{page.name} does not carry the version")
+            check(not re.search(r"@[A-Z_]+@", text), f"{page.name} has a placeholder left")
+        if man.is_file():
+            check("XSECURELOCK_SAVER=/usr/libexec/xscreensaver/quillomir " in man.read_text(),
+                  "quillomir.6 does not name the installed saver for xsecurelock")
             groff = subprocess.run(["groff", "-man", "-ww", "-z", str(page)],
                                    capture_output=True, text=True)
             check(groff.returncode == 0 and not groff.stderr.strip(),
