@@ -2,7 +2,7 @@
 .PHONY: all deps build build-native build-win32 build-win64 test test-native test-win32 test-win64 \
         test-e2e run clean test-sanitize test-fuzz-corpus fuzz dist test-dist \
         test-linux-e2e test-linux-dialog run-linux install bench bench-linux test-quick test-i386 \
-        deb screenshots soak test-soak-short
+        deb screenshots soak test-soak-short test-desktops
 
 JOBS ?= 2
 export WINEDEBUG := -all
@@ -178,6 +178,14 @@ soak: deps build-native $(if $(findstring wine,$(SOAK_KINDS)),build-win64)
 test-soak-short: deps build-native build-win64
 	PYTHONDONTWRITEBYTECODE=1 $(PYTEST) -q -p no:cacheprovider tests/soak
 	python3 tools/soak/soak.py --short --out build/soak-short
+
+# The saver on the desktops Debian 13 ships, each compositor headless in a
+# cached Debian 13 root with the last commit's .deb installed by apt
+# (tools/desktops/run-matrix, docs/desktops.md). Needs root; not part of
+# `make test` yet.
+test-desktops: deps
+	PYTHONDONTWRITEBYTECODE=1 $(PYTEST) -q -p no:cacheprovider tests/desktops
+	tools/desktops/run-matrix
 
 clean:
 	rm -rf build
