@@ -8,7 +8,8 @@
 ;   architecture: the native System32 for the 64-bit file, and for the 32-bit
 ;   file the folder that a 32-bit process's System32 means (SysWOW64 on 64-bit
 ;   Windows, System32 on 32-bit Windows);
-; - the uninstaller goes to Program Files\Quillomir of that architecture;
+; - the uninstaller goes to Program Files\Quillomir of that architecture, or
+;   to the folder given with /D=, and an upgrade keeps the folder in use;
 ; - the uninstall entry goes to the registry view of that architecture, under
 ;   one fixed key, so installing again (same or newer version) rewrites that one
 ;   entry instead of adding a second.
@@ -17,15 +18,26 @@
 ; architecture's copy (its file, uninstaller and entry) after installing its
 ; own, so the last one run is the one that stays.
 ;
-; The screen saver choice (SCRNSAVE.EXE) is per user, and the installer runs as
-; the account whose password elevated it: set only when that account is the
-; user logged on at this desktop, else left alone, with the finish page (and
-; the log) saying how to pick Quillomir.
+; The screen saver choice is the desktop user's (dist/users.nsh says how
+; setup finds it); the uninstaller clears it where the installer set it.
+;
+; A running saver holds its file: it is moved aside in its folder and the moved
+; file is deleted at the next restart, so that the path is free at once (a
+; restart-time delete of the path itself would take a fresh install with it).
+; Then setup exits with 3010, and the log and the last page say so.
+;
+; One setup at a time (installer or uninstaller, either architecture): a second
+; one exits with 1618 without changing anything, so that the x86 and the x64
+; installer cannot each remove the other's copy.
+;
+; The uninstall entry starts the uninstaller in place (_?=), so that its exit
+; code is the uninstall's own, not that of a copy that is still running.
 ;
 ; Switches: /S installs or uninstalls silently; /KEEPSAVER leaves the current
 ; screen saver choice alone (the "Use Quillomir as my screen saver" component,
 ; on by default); /LOG=<file> names the setup log, to which each run appends
-; what it decided (default: %TEMP%\Quillomir-setup.log).
+; what it decided (default: %TEMP%\Quillomir-setup.log); /D=<folder>, last,
+; the uninstaller's folder.
 
 Unicode true
 !if ${ARCH} == "x64"
@@ -83,19 +95,24 @@ VIAddVersionKey /LANG=1033 "OriginalFilename" "Quillomir-${VERSION}-${ARCH}-setu
 
 Var SaverPath
 Var LogFile
-Var SetupUser    ; DOMAIN\name of the account this installer runs as
-Var DesktopUser  ; DOMAIN\name of the user logged on at this desktop, or ""
 Var FinishText
-Var ForDesktopUser ; 1 when this installer's HKCU is the desktop user's
+Var SetupMutex
+
+!include "users.nsh"
 
 !define MUI_COMPONENTSPAGE_NODESC
 !insertmacro MUI_PAGE_COMPONENTS
 !insertmacro MUI_PAGE_INSTFILES
 !define MUI_FINISHPAGE_TEXT_LARGE
 !define MUI_FINISHPAGE_TEXT "$FinishText"
+; When a restart is needed, Finish must not restart Windows unasked.
+!define MUI_FINISHPAGE_REBOOTLATER_DEFAULT
 !insertmacro MUI_PAGE_FINISH
 !insertmacro MUI_UNPAGE_CONFIRM
 !insertmacro MUI_UNPAGE_INSTFILES
+; Says when a restart is needed to finish, and offers it.
+!define MUI_FINISHPAGE_REBOOTLATER_DEFAULT
+!insertmacro MUI_UNPAGE_FINISH
 !insertmacro MUI_LANGUAGE "English"
 
 ; The folder for the saver, as this installer's process sees the file system
@@ -114,70 +131,7 @@ Var ForDesktopUser ; 1 when this installer's HKCU is the desktop user's
     !endif
 !macroend
 
-; Sets RESULT to 1 when the screen saver choice VALUE names the file PATH, in
-; its long or its short form, else to 0.
-!macro NamesFile RESULT VALUE PATH
-    StrCpy ${RESULT} 0
-    ${If} ${VALUE} != ""
-        GetFullPathName /SHORT $R8 "${PATH}"
-        GetFullPathName $R9 "${VALUE}"
-        ${If} ${VALUE} == "${PATH}"
-        ${OrIf} ${VALUE} == $R8
-        ${OrIf} $R9 == "${PATH}"
-            StrCpy ${RESULT} 1
-        ${EndIf}
-    ${EndIf}
-!macroend
-
-; Appends a line to the setup log and shows it in the details list.
-Function Log
-    Exch $0
-    Push $1
-    DetailPrint "$0"
-    ClearErrors
-    FileOpen $1 "$LogFile" a
-    ${IfNot} ${Errors}
-        FileSeek $1 0 END
-        FileWriteUTF16LE /BOM $1 "$0$\r$\n"
-        FileClose $1
-    ${EndIf}
-    Pop $1
-    Pop $0
-FunctionEnd
-!macro Log TEXT
-    Push "${TEXT}"
-    Call Log
-!macroend
-
-; $SetupUser: the account of this process. $DesktopUser: the user who logged
-; on at this session's desktop. They differ when a standard user elevated the
-; installer with an administrator's password, and there is no desktop user
-; when a deployment tool runs it as SYSTEM in the services' session.
-Function FindUsers
-    StrCpy $SetupUser ""
-    StrCpy $DesktopUser ""
-    ; NameSamCompatible (2): DOMAIN\name, the computer's name for local accounts.
-    System::Call 'secur32::GetUserNameExW(i 2, w .r0, *i ${NSIS_MAX_STRLEN}) i .r1'
-    ${If} $1 <> 0
-        StrCpy $SetupUser $0
-    ${EndIf}
-    ; WTSUserName (5) and WTSDomainName (7) of the current session (-1) on
-    ; this computer (0).
-    StrCpy $2 ""
-    ${ForEach} $3 5 7 + 2
-        StrCpy $0 ""
-        System::Call 'wtsapi32::WTSQuerySessionInformationW(p 0, i -1, i r3, *p .r4, *i .r5) i .r1'
-        ${If} $1 <> 0
-            System::Call 'kernel32::lstrcpynW(w .r0, p r4, i ${NSIS_MAX_STRLEN}) p'
-            System::Call 'wtsapi32::WTSFreeMemory(p r4)'
-        ${EndIf}
-        ${If} $3 == 5
-            StrCpy $2 $0
-        ${ElseIf} $2 != ""
-            StrCpy $DesktopUser "$0\$2"
-        ${EndIf}
-    ${Next}
-FunctionEnd
+!include "steps.nsh"
 
 !macro UseArchitectureViews
     !if ${ARCH} == "x64"
@@ -190,6 +144,10 @@ Section "Quillomir screen saver (required)" SecSaver
     SetOverwrite on
     ; The file goes to the system folder through the path this process sees.
     SetOutPath "$SYSDIR"
+    ; A running saver's file is moved out of the way; File fails on it otherwise.
+    StrCpy $R0 "$SYSDIR\${SCR}"
+    StrCpy $R1 0
+    Call RemoveFile
     ClearErrors
     File "/oname=${SCR}" "${PAYLOAD}"
     ${If} ${Errors}
@@ -206,8 +164,10 @@ Section "Quillomir screen saver (required)" SecSaver
     WriteRegStr HKLM "${UNINSTALL_KEY}" "URLInfoAbout" "${HOMEPAGE}"
     WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayIcon" "$SaverPath"
     WriteRegStr HKLM "${UNINSTALL_KEY}" "InstallLocation" "$INSTDIR"
-    WriteRegStr HKLM "${UNINSTALL_KEY}" "UninstallString" '"$INSTDIR\uninstall.exe"'
-    WriteRegStr HKLM "${UNINSTALL_KEY}" "QuietUninstallString" '"$INSTDIR\uninstall.exe" /S'
+    ; _?= (last, unquoted) runs the uninstaller in place, so that whoever
+    ; starts it gets its exit code once it is done.
+    WriteRegStr HKLM "${UNINSTALL_KEY}" "UninstallString" '"$INSTDIR\uninstall.exe" _?=$INSTDIR'
+    WriteRegStr HKLM "${UNINSTALL_KEY}" "QuietUninstallString" '"$INSTDIR\uninstall.exe" /S _?=$INSTDIR'
     WriteRegDWORD HKLM "${UNINSTALL_KEY}" "NoModify" 1
     WriteRegDWORD HKLM "${UNINSTALL_KEY}" "NoRepair" 1
     ; The size in KiB, rounded up: the saver and the uninstaller.
@@ -228,13 +188,13 @@ SectionEnd
 Section "Use Quillomir as my screen saver" SecSelect
     ; The display settings store the short form of the path. The wait time and
     ; whether the saver is on stay as the user set them. (.onInit unselects
-    ; this section unless HKCU is the desktop user's.)
+    ; this section when the desktop user's choice is out of reach.)
     GetFullPathName /SHORT $0 "$SaverPath"
     ${If} $0 == ""
         StrCpy $0 "$SaverPath"
     ${EndIf}
-    WriteRegStr HKCU "${DESKTOP_KEY}" "SCRNSAVE.EXE" "$0"
-    !insertmacro Log "Screen saver set to Quillomir for $SetupUser."
+    !insertmacro WriteChoice "$0"
+    !insertmacro Log "Screen saver set to Quillomir for $ChoiceOwner."
     StrCpy $FinishText "${PRODUCT} is installed and is now your screen saver.$\r$\n$\r$\n\
         To change its wait time or its settings: ${PICK_SAVER}."
 SectionEnd
@@ -266,24 +226,32 @@ Section "-Replace the other architecture's copy"
     ReadRegStr $0 HKLM "${UNINSTALL_KEY}" "DisplayName"
     ${IfNot} ${Errors}
     ${OrIf} ${FileExists} "$4"
+        ; Its uninstaller's folder, wherever /D= put it.
+        ReadRegStr $0 HKLM "${UNINSTALL_KEY}" "InstallLocation"
+        ${If} $0 != ""
+            StrCpy $5 $0
+        ${EndIf}
         ; Whether the choice names that file, asked while its short name exists.
         StrCpy $2 0
-        ${If} $ForDesktopUser == 1
-            ReadRegStr $1 HKCU "${DESKTOP_KEY}" "SCRNSAVE.EXE"
+        ${If} $ChoiceAt != ""
+            !insertmacro ReadChoice $1
             !insertmacro NamesFile $2 $1 $4
+        ${Else}
+            !insertmacro WhyOutOfReach $1
+            !insertmacro Log "Could not check whether the screen saver names the $3 copy: \
+                $1. If it did, pick ${PRODUCT} again: ${PICK_SAVER}."
         ${EndIf}
         DeleteRegKey HKLM "${UNINSTALL_KEY}"
-        Delete "$4"
-        ${If} ${FileExists} "$4"
-            ; A running saver keeps its file; Windows removes it at the next start.
-            Delete /REBOOTOK "$4"
-        ${EndIf}
+        StrCpy $R0 "$4"
+        StrCpy $R1 1
+        Call RemoveFile
         Delete "$5\uninstall.exe"
         RMDir "$5"
         !insertmacro Log "Replaced the $3 copy of ${PRODUCT} ($4)."
         ${If} $2 == 1
             GetFullPathName /SHORT $1 "$SaverPath"
-            WriteRegStr HKCU "${DESKTOP_KEY}" "SCRNSAVE.EXE" "$1"
+            !insertmacro WriteChoice "$1"
+            !insertmacro Log "The screen saver of $ChoiceOwner now names this copy."
         ${EndIf}
     ${EndIf}
     !if ${ARCH} == "x64"
@@ -295,79 +263,119 @@ Section "-Replace the other architecture's copy"
 SectionEnd
 
 Function .onInit
-    ${GetParameters} $0
-    ClearErrors
-    ${GetOptions} $0 "/LOG=" $LogFile
-    ${If} ${Errors}
-    ${OrIf} $LogFile == ""
-        StrCpy $LogFile "$TEMP\${PRODUCT}-setup.log"
-    ${EndIf}
-    ${GetTime} "" "L" $1 $2 $3 $4 $5 $6 $7
-    !insertmacro Log "${DISPLAY_NAME} ${VERSION} setup, $3-$2-$1 $5:$6:$7"
+    Call StartSetup
+    ; /D= sets $INSTDIR before this runs; else an upgrade keeps the folder the
+    ; entry names, and a first install takes the default.
     ; (A 64-bit installer does not start on 32-bit Windows at all.)
-    !if ${ARCH} == "x64"
-        StrCpy $INSTDIR "$PROGRAMFILES64\${PRODUCT}"
-    !else
-        StrCpy $INSTDIR "$PROGRAMFILES32\${PRODUCT}"
-    !endif
     !insertmacro UseArchitectureViews
+    ${If} $INSTDIR != ""
+        !insertmacro Log "Installing the uninstaller to $INSTDIR (/D=)."
+    ${Else}
+        ReadRegStr $INSTDIR HKLM "${UNINSTALL_KEY}" "InstallLocation"
+    ${EndIf}
+    ${If} $INSTDIR == ""
+        !if ${ARCH} == "x64"
+            StrCpy $INSTDIR "$PROGRAMFILES64\${PRODUCT}"
+        !else
+            StrCpy $INSTDIR "$PROGRAMFILES32\${PRODUCT}"
+        !endif
+    ${EndIf}
     !insertmacro SetSaverPath
     StrCpy $FinishText "${PRODUCT} is installed; your screen saver is unchanged.$\r$\n$\r$\n\
         To pick ${PRODUCT}: ${PICK_SAVER}."
     Call FindUsers
-    StrCpy $ForDesktopUser 0
-    ${If} $SetupUser != ""
-    ${AndIf} $SetupUser == $DesktopUser
-        StrCpy $ForDesktopUser 1
-    ${EndIf}
     ${GetParameters} $0
     ClearErrors
     ${GetOptions} $0 "/KEEPSAVER" $1
     ${IfNot} ${Errors}
         !insertmacro UnselectSection ${SecSelect}
         !insertmacro Log "/KEEPSAVER: the screen saver choice is left alone."
-    ${ElseIf} $ForDesktopUser == 0
-        ; HKCU is this account's, not the desktop user's: set nothing there.
+    ${ElseIf} $ChoiceAt == ""
         !insertmacro UnselectSection ${SecSelect}
         SectionSetText ${SecSelect} "Use Quillomir as my screen saver (only when setup runs as you)"
         !insertmacro SetSectionFlag ${SecSelect} ${SF_RO}
-        ${If} $DesktopUser == ""
-            StrCpy $1 "no user is logged on at this desktop"
-        ${Else}
-            StrCpy $1 "$DesktopUser is logged on at this desktop"
-        ${EndIf}
+        !insertmacro WhyOutOfReach $1
         !insertmacro Log "Screen saver not set: setup runs as $SetupUser, and $1."
         StrCpy $FinishText "${PRODUCT} is installed, but it is not your screen saver \
             yet: this setup ran as $SetupUser, not as you, so it left your choice \
             alone.$\r$\n$\r$\nTo pick ${PRODUCT}: ${PICK_SAVER}."
+    ${ElseIf} $ChoiceAt == "HKU"
+        SectionSetText ${SecSelect} "Use Quillomir as $DesktopUser's screen saver"
+        !insertmacro Log "Setup runs as $SetupUser; the screen saver choice is that of \
+            $DesktopUser, at this desktop (HKEY_USERS\$DesktopSid)."
     ${EndIf}
+FunctionEnd
+
+Function .onInstSuccess
+    Call ReportRestart
 FunctionEnd
 
 Function un.onInit
-    !if ${ARCH} == "x64"
-        StrCpy $INSTDIR "$PROGRAMFILES64\${PRODUCT}"
-    !else
-        StrCpy $INSTDIR "$PROGRAMFILES32\${PRODUCT}"
-    !endif
+    ; The copy that the uninstall leaves behind: once the uninstaller that
+    ; started it has ended (a minute at most), its file and folder go.
+    ${GetParameters} $0
+    ClearErrors
+    ${GetOptions} $0 "/CLEANUP=" $1
+    ${IfNot} ${Errors}
+        ; SYNCHRONIZE (0x100000)
+        System::Call 'kernel32::OpenProcess(i 0x100000, i 0, i r1) p .r2'
+        ${If} $2 P<> 0
+            System::Call 'kernel32::WaitForSingleObject(p r2, i 60000) i'
+            System::Call 'kernel32::CloseHandle(p r2)'
+        ${EndIf}
+        Delete "$INSTDIR\uninstall.exe"
+        RMDir "$INSTDIR"
+        Quit
+    ${EndIf}
+    Call un.StartSetup
+    ; $INSTDIR is the folder that _?= names: the entry's commands pass it, and a
+    ; copy of this uninstaller that NSIS starts gets it too.
     !insertmacro UseArchitectureViews
     !insertmacro SetSaverPath
+    Call un.FindUsers
+FunctionEnd
+
+Function un.onUninstSuccess
+    Call un.ReportRestart
 FunctionEnd
 
 Section "Uninstall"
-    ; The current saver is cleared only while it is still this one, in its long
-    ; or its short form; another choice the user made since is theirs.
-    ReadRegStr $0 HKCU "${DESKTOP_KEY}" "SCRNSAVE.EXE"
-    !insertmacro NamesFile $1 $0 $SaverPath
-    ${If} $1 == 1
-        DeleteRegValue HKCU "${DESKTOP_KEY}" "SCRNSAVE.EXE"
+    ; The desktop user's choice is cleared only while it is still this saver,
+    ; in its long or its short form; another choice they made since is theirs.
+    ${If} $ChoiceAt != ""
+        !insertmacro ReadChoice $0
+        !insertmacro NamesFile $1 $0 $SaverPath
+        ${If} $1 == 1
+            !insertmacro ClearChoice
+            !insertmacro Log "Screen saver of $ChoiceOwner cleared: it was ${PRODUCT}."
+        ${EndIf}
+    ${Else}
+        !insertmacro WhyOutOfReach $1
+        !insertmacro Log "The screen saver choice was not checked: setup runs as \
+            $SetupUser, and $1. If ${PRODUCT} is your screen saver, pick another one: \
+            ${PICK_SAVER}."
     ${EndIf}
 
-    Delete "$SYSDIR\${SCR}"
-    ${If} ${FileExists} "$SYSDIR\${SCR}"
-        ; A running saver keeps its file; Windows removes it at the next start.
-        Delete /REBOOTOK "$SYSDIR\${SCR}"
-    ${EndIf}
+    StrCpy $R0 "$SYSDIR\${SCR}"
+    StrCpy $R1 1
+    Call un.RemoveFile
+    ; Run in place, this uninstaller cannot delete its own file, which it holds
+    ; open: a copy of it in the temporary folder waits for this process to end,
+    ; then deletes the file and the folder (un.onInit, /CLEANUP). The copy goes
+    ; at the next restart, as NSIS's own copy of an uninstaller does, without
+    ; asking for a restart.
     Delete "$INSTDIR\uninstall.exe"
+    ${If} ${FileExists} "$INSTDIR\uninstall.exe"
+        System::Call 'kernel32::GetCurrentProcessId() i .r0'
+        StrCpy $1 "$TEMP\${PRODUCT}-cleanup-$0.exe"
+        ClearErrors
+        CopyFiles /SILENT "$INSTDIR\uninstall.exe" "$1"
+        ${IfNot} ${Errors}
+            Exec '"$1" /CLEANUP=$0 _?=$INSTDIR'
+        ${EndIf}
+        ; MOVEFILE_DELAY_UNTIL_REBOOT (4), with no new name: delete.
+        System::Call 'kernel32::MoveFileExW(w r1, p 0, i 4) i'
+    ${EndIf}
     RMDir "$INSTDIR"
     DeleteRegKey HKLM "${UNINSTALL_KEY}"
     ; HKCU\Software\Quillomir, the user's settings, stays, as savers' settings do.

@@ -1,13 +1,23 @@
 """The 64-bit installer run silently under Wine in a fresh prefix: where the
 saver lands, the screen saver choice, the uninstall entry, the installed saver
-running, upgrades, the uninstaller, whose screen saver choice it may set, and
-that it replaces a 32-bit copy. The 32-bit installer cannot execute here; the
-emulated guest runs it (tests/i386), and test_release.py checks it as a file."""
+running, a saver in use at uninstall time, upgrades, /D=, the uninstaller run
+by the entry's own command, whose screen saver choice setup sets and clears,
+one setup at a time, and that it replaces a 32-bit copy.
+
+What Wine cannot show: it has one user, so the desktop user's hive under
+HKEY_USERS\\<SID> is a key made with `reg add` (Wine's reg has no `load`), and
+who is at the desktop comes from a stand-in wtsapi32.dll; the SID itself is
+Wine's own answer for the account named. A restart is not tried: the tests
+read the deletes that Windows would do at the next start.
+
+The 32-bit installer cannot execute here; the emulated guest runs it
+(tests/i386), and test_release.py checks it as a file."""
 
 from __future__ import annotations
 
 import json
 import re
+import shutil
 import subprocess
 import zipfile
 from pathlib import Path
@@ -26,6 +36,13 @@ UNINSTALLER = r"C:\Program Files\Quillomir\uninstall.exe"
 OTHER_SAVER = r"C:\windows\system32\Other.scr"
 SAVER32 = r"C:\windows\syswow64\Quillomir.scr"
 LOG = r"C:\setup.log"
+FAKE = ROOT / "tests" / "dist" / "fake"
+RUNLINE = r"C:\runline.exe"
+PENDING = r"HKLM\System\CurrentControlSet\Control\Session Manager"
+# An account that Wine's LookupAccountName knows besides the one it runs as,
+# standing for the standard user at the desktop.
+DESK_USER, DESK_SID = "NT AUTHORITY\\LOCAL SERVICE", "S-1-5-19"
+DESK_DESKTOP = rf"HKU\{DESK_SID}\Control Panel\Desktop"
 
 
 def existing(wine: xwine.Wine, windows_path: str) -> Path | None:
@@ -80,15 +97,55 @@ def setup_log(wine: xwine.Wine) -> str:
     return path.read_text(encoding="utf-16") if path else ""
 
 
-def uninstall(wine: xwine.Wine, uninstaller: str = UNINSTALLER, view: str = "/reg:64") -> None:
-    """The silent uninstaller. It hands over to a copy of itself and returns at
-    once, so this waits for its last step: the entry's removal."""
-    r = wine.run(uninstaller, "/S", timeout=180)
-    assert r.returncode == 0, f"the uninstaller failed ({r.returncode})"
-    assert xwine.wait_until(lambda: reg_values(wine, ENTRY, view) is None, 120, 0.5), \
-        "the uninstall entry is still there"
-    # The copy deletes the original uninstaller, and then ends.
-    xwine.wait_until(lambda: existing(wine, uninstaller) is None, 30, 0.5)
+def mingw(source: Path, out: Path, *flags: str) -> Path:
+    subprocess.run(["x86_64-w64-mingw32-gcc", "-O2", "-o", str(out), str(source), *flags],
+                   check=True)
+    return out
+
+
+@pytest.fixture(scope="session")
+def runline(tmp_path_factory) -> Path:
+    """The helper that runs a command line as written (the emulated guest,
+    which has no compiler, is given one built beforehand)."""
+    built = FAKE / "runline.exe"
+    if built.is_file():
+        return built
+    return mingw(FAKE / "runline.c", tmp_path_factory.mktemp("runline") / "runline.exe",
+                 "-municode", "-mwindows", "-lshell32")
+
+
+def run_line(wine: xwine.Wine, runline: Path, command: str, env: dict | None = None) -> int:
+    """Runs a Windows command line as written; returns its whole exit code."""
+    shutil.copy(runline, wine.prefix / "drive_c" / "runline.exe")
+    r = subprocess.run([xwine.WINE, RUNLINE, command], env=env or wine.env(),
+                       capture_output=True, text=True, timeout=180)
+    assert r.stdout.strip(), f"runline printed nothing ({r.returncode})"
+    return int(r.stdout.split()[-1])
+
+
+def run_registered(wine: xwine.Wine, runline: Path, view: str = "/reg:64",
+                   env: dict | None = None) -> int:
+    """Runs the entry's QuietUninstallString as Windows tools do, with /LOG=
+    put before the _?= that must come last."""
+    command = reg_values(wine, ENTRY, view)["QuietUninstallString"]
+    return run_line(wine, runline, command.replace(" _?=", f" /LOG={LOG} _?="), env)
+
+
+def uninstall(wine: xwine.Wine, runline: Path, uninstaller: str = UNINSTALLER,
+              view: str = "/reg:64", code: int = 0, env: dict | None = None) -> None:
+    """The entry's silent uninstall: when its command returns, it is done."""
+    assert run_registered(wine, runline, view, env) == code
+    assert reg_values(wine, ENTRY, view) is None, "the command returned before the uninstall"
+    # A copy of the uninstaller deletes its file once it has ended.
+    assert xwine.wait_until(lambda: existing(wine, uninstaller) is None, 60, 0.5), \
+        "the uninstaller is still there"
+
+
+def pending_deletes(wine: xwine.Wine) -> list[str]:
+    """The files that Windows deletes at the next start, lower case."""
+    r = wine.run("reg", "query", PENDING, "/v", "PendingFileRenameOperations")
+    value = r.stdout.split("REG_MULTI_SZ", 1)[1].strip() if "REG_MULTI_SZ" in r.stdout else ""
+    return [p.lower().removeprefix("\\??\\") for p in value.split("\\0") if p]
 
 
 @pytest.fixture(scope="module")
@@ -113,7 +170,7 @@ def newer_installer(tmp_path_factory, identity) -> Path:
     return out
 
 
-def test_install_run_and_uninstall(wine_session, x64_installer, version):
+def test_install_run_and_uninstall(wine_session, x64_installer, version, runline):
     x, wine = wine_session
     wine.reg_set(harness.SETTINGS_KEY, "CrawletColor", "255")
     wine.reg_set(harness.SETTINGS_KEY, "DisplayValue", "1")
@@ -142,20 +199,34 @@ def test_install_run_and_uninstall(wine_session, x64_installer, version):
     assert entry["Publisher"]
     size_kib = int(entry["EstimatedSize"], 16)
     assert installed.stat().st_size // 1024 <= size_kib < installed.stat().st_size // 1024 + 1024
-    assert entry["QuietUninstallString"].endswith("/S")
+    assert entry["QuietUninstallString"] == r'"C:\Program Files\Quillomir\uninstall.exe" /S ' \
+        r"_?=C:\Program Files\Quillomir"
     assert quillomir_entries(wine) == [f"/reg:64 HKEY_LOCAL_MACHINE\\{ENTRY[5:]}"]
 
-    # The saver as Windows would start it, from the chosen short path: it runs,
-    # and a key ends it.
+    # The saver as Windows would start it, from the chosen short path.
     saver = wine.start(chosen, "/S")
     wid = x.wait_window(xwine.SAVER_CAPTION, 40)
     assert wid is not None, "the installed saver showed no window"
+
+    # Uninstalled while it runs: its file is moved aside and deleted at the
+    # next start, which the exit code and the log ask for.
+    uninstall(wine, runline, code=3010)
+    assert existing(wine, SAVER) is None, "the running saver's path is still taken"
+    pending = pending_deletes(wine)
+    assert any(re.fullmatch(r"c:\\windows\\system32\\quillomir\.scr\.\d+\.old", p)
+               for p in pending), pending
+    assert "A restart of Windows is needed to finish" in setup_log(wine)
+    # Installed again before that restart: the fresh file is not what the
+    # restart deletes.
+    install(wine, x64_installer)
+    assert existing(wine, SAVER) is not None
+    assert SAVER.lower() not in pending_deletes(wine)
     x.xdotool("windowactivate", "--sync", str(wid))
     x.xdotool("key", "a")
     assert harness.wait_exit(saver, 20) == 0, "the installed saver did not close on a key"
 
     # Uninstalling removes the file, the entry and the choice, and keeps the settings.
-    uninstall(wine)
+    uninstall(wine, runline)
     assert existing(wine, SAVER) is None, "the saver is still installed"
     assert existing(wine, UNINSTALLER) is None, "the uninstaller is still there"
     assert reg_values(wine, ENTRY) is None, "the uninstall entry is still there"
@@ -166,25 +237,34 @@ def test_install_run_and_uninstall(wine_session, x64_installer, version):
     assert wine.reg_query(harness.SETTINGS_KEY, "DisplayValue") == "1"
 
 
-def test_installing_again_and_upgrading_keep_one_entry(wine_session, x64_installer,
-                                                       newer_installer, version):
+def test_installing_again_and_upgrading_keep_one_entry_and_the_folder(
+        wine_session, x64_installer, newer_installer, version, runline):
+    """/D= names the uninstaller's folder; installing again and upgrading
+    without it keep that folder and the one entry."""
     _, wine = wine_session
-    install(wine, x64_installer)
+    folder = r"C:\Apps\Quillomir"
+    install(wine, x64_installer, f"/D={folder}")
     install(wine, x64_installer)
     assert len(quillomir_entries(wine)) == 1
     assert reg_values(wine, ENTRY)["DisplayVersion"] == version
 
     install(wine, newer_installer)
     assert len(quillomir_entries(wine)) == 1
-    assert reg_values(wine, ENTRY)["DisplayVersion"] != version
+    entry = reg_values(wine, ENTRY)
+    assert entry["DisplayVersion"] != version
+    assert entry["InstallLocation"] == folder
+    assert existing(wine, folder + r"\uninstall.exe") is not None
+    assert existing(wine, UNINSTALLER) is None, "an uninstaller went to the default folder"
     assert existing(wine, SAVER) is not None
 
-    uninstall(wine)
+    uninstall(wine, runline, folder + r"\uninstall.exe")
     assert quillomir_entries(wine) == []
     assert existing(wine, SAVER) is None
+    assert xwine.wait_until(lambda: not (wine.prefix / "drive_c" / "Apps" / "Quillomir").exists(),
+                            30, 0.5), "the folder is still there"
 
 
-def test_another_saver_chosen_by_the_user_is_left_alone(wine_session, x64_installer):
+def test_another_saver_chosen_by_the_user_is_left_alone(wine_session, x64_installer, runline):
     _, wine = wine_session
     # Keeping the current choice at install time...
     wine.reg_set(DESKTOP, "SCRNSAVE.EXE", OTHER_SAVER)
@@ -195,39 +275,77 @@ def test_another_saver_chosen_by_the_user_is_left_alone(wine_session, x64_instal
     install(wine, x64_installer)
     assert wine.reg_query(DESKTOP, "SCRNSAVE.EXE") != OTHER_SAVER
     wine.reg_set(DESKTOP, "SCRNSAVE.EXE", OTHER_SAVER)
-    uninstall(wine)
+    uninstall(wine, runline)
     assert wine.reg_query(DESKTOP, "SCRNSAVE.EXE") == OTHER_SAVER
     assert existing(wine, SAVER) is None
 
     # The long form of Quillomir's own path is recognised as Quillomir too.
     install(wine, x64_installer)
     wine.reg_set(DESKTOP, "SCRNSAVE.EXE", SAVER.upper())
-    uninstall(wine)
+    uninstall(wine, runline)
     assert wine.reg_query(DESKTOP, "SCRNSAVE.EXE") is None
 
 
-@pytest.fixture(scope="module")
-def fake_wtsapi32(tmp_path_factory) -> Path:
-    """A wtsapi32.dll that names FAKE_DESKTOP_USER as the user at the desktop."""
-    dll = tmp_path_factory.mktemp("fake") / "wtsapi32.dll"
-    subprocess.run(["x86_64-w64-mingw32-gcc", "-shared", "-O2", "-Wl,--kill-at", "-o", str(dll),
-                    str(ROOT / "tests" / "dist" / "fake" / "wtsapi32.c")], check=True)
-    return dll
-
-
-def test_another_accounts_setup_leaves_the_screen_saver_choice_alone(
-        wine_session, x64_installer, fake_wtsapi32, version):
-    """Elevated with an administrator's password (another account at the
-    desktop), or run as SYSTEM (no one at the desktop), the installer's HKCU is
-    not the desktop user's: it sets nothing there, and says how to pick it."""
-    x, wine = wine_session
+@pytest.fixture
+def desktop_user(wine_session, tmp_path):
+    """Puts a wtsapi32.dll in the prefix that names FAKE_DESKTOP_USER as the
+    user at the desktop; returns the environment that names one."""
+    _, wine = wine_session
     system32 = existing(wine, r"C:\windows\system32\wtsapi32.dll")
     system32.unlink()  # a hard link into the shared base prefix
-    system32.write_bytes(fake_wtsapi32.read_bytes())
+    mingw(FAKE / "wtsapi32.c", system32, "-shared", "-Wl,--kill-at")
 
-    def env(desktop_user: str) -> dict:
-        return {**wine.env(), "FAKE_DESKTOP_USER": desktop_user,
+    def env(user: str) -> dict:
+        return {**wine.env(), "FAKE_DESKTOP_USER": user,
                 "WINEDLLOVERRIDES": wine.env()["WINEDLLOVERRIDES"] + ";wtsapi32=n"}
+    return env
+
+
+def test_the_desktop_users_choice_is_set_moved_and_cleared_in_their_hive(
+        wine_session, x64_installer, desktop_user, runline):
+    """Setup elevated by another account reaches the desktop user's own hive
+    under HKEY_USERS: it points their choice of a replaced 32-bit copy at this
+    one, its uninstaller clears it, and it sets it; the setup account's own
+    choice is never touched."""
+    _, wine = wine_session
+    env = desktop_user(DESK_USER)
+    wine.reg_set(DESK_DESKTOP, "ScreenSaveTimeOut", "600")
+    wine.reg_set(DESKTOP, "SCRNSAVE.EXE", OTHER_SAVER)
+
+    def setup(*args: str) -> None:
+        r = subprocess.run([xwine.WINE, str(x64_installer), "/S", f"/LOG={LOG}", *args],
+                           env=env, capture_output=True, timeout=180)
+        assert r.returncode == 0
+
+    assert wine.run("reg", "add", ENTRY, "/v", "DisplayName", "/d", "Quillomir (32-bit)", "/f",
+                    "/reg:32").returncode == 0
+    (wine.prefix / "drive_c" / "windows" / "syswow64" / "Quillomir.scr").write_bytes(
+        (WIN64 / "Quillomir.scr").read_bytes())
+    wine.reg_set(DESK_DESKTOP, "SCRNSAVE.EXE", SAVER32)
+    setup("/KEEPSAVER")
+    assert existing(wine, SAVER32) is None
+    moved = wine.reg_query(DESK_DESKTOP, "SCRNSAVE.EXE")
+    assert moved and moved.lower().startswith(r"c:\windows\system32\quil"), moved
+
+    uninstall(wine, runline, env=env)
+    assert wine.reg_query(DESK_DESKTOP, "SCRNSAVE.EXE") is None
+    assert f"Screen saver of {DESK_USER} cleared" in setup_log(wine)
+
+    setup()
+    chosen = wine.reg_query(DESK_DESKTOP, "SCRNSAVE.EXE")
+    assert chosen and chosen.lower().startswith(r"c:\windows\system32\quil"), chosen
+    assert wine.reg_query(DESK_DESKTOP, "ScreenSaveTimeOut") == "600"
+    assert wine.reg_query(DESKTOP, "SCRNSAVE.EXE") == OTHER_SAVER
+    assert f"HKEY_USERS\\{DESK_SID}" in setup_log(wine)
+
+
+def test_a_desktop_user_out_of_reach_and_a_second_setup(
+        wine_session, x64_installer, desktop_user, version, runline):
+    """Run as SYSTEM (no one at the desktop), or for a desktop user whose hive
+    cannot be found, setup sets no one's choice and says how to pick it. While
+    that interactive setup is open, a second one stops at once with 1618."""
+    x, wine = wine_session
+    env = desktop_user
 
     r = subprocess.run([xwine.WINE, str(x64_installer), "/S", f"/LOG={LOG}"], env=env(""),
                        capture_output=True, timeout=180)
@@ -244,7 +362,12 @@ def test_another_accounts_setup_leaves_the_screen_saver_choice_alone(
                              stderr=subprocess.DEVNULL)
 
     def probe(*args: str) -> subprocess.CompletedProcess:
-        return wine.run(str(WIN64 / "quillomir_ui_probe.exe"), *args, timeout=30)
+        # A probe that meets the setup window half made can hang: it counts
+        # as a miss, and the wait asks again.
+        try:
+            return wine.run(str(WIN64 / "quillomir_ui_probe.exe"), *args, timeout=30)
+        except subprocess.TimeoutExpired:
+            return subprocess.CompletedProcess(args, 124, "", "")
 
     assert xwine.wait_until(lambda: probe("click", title, "&Install").returncode == 0, 60, 1), \
         "no components page with an Install button"
@@ -253,6 +376,10 @@ def test_another_accounts_setup_leaves_the_screen_saver_choice_alone(
                  if "not your screen saver yet" in t], 120, 1)
     assert texts, "the finish page does not say that the screen saver was left alone"
     assert "Settings > Personalization > Lock screen > Screen saver" in texts[0]
+    # The finish page is open: this setup still runs.
+    windows_path = "Z:" + str(x64_installer).replace("/", "\\")
+    assert run_line(wine, runline, f'"{windows_path}" /S /LOG={LOG}', env("")) == 1618
+    assert "Another Quillomir setup or uninstaller is running" in setup_log(wine)
     assert probe("click", title, "&Finish").returncode == 0
     assert setup.wait(60) == 0
     assert wine.reg_query(DESKTOP, "SCRNSAVE.EXE") is None

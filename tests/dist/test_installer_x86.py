@@ -15,7 +15,8 @@ import pytest
 
 from conftest import DIST
 from test_installer import (DESKTOP, ENTRY, LOG, SAVER, SAVER32, UNINSTALLER, existing,
-                            install, quillomir_entries, reg_values, setup_log, uninstall)
+                            install, quillomir_entries, reg_values, runline, setup_log,
+                            uninstall)  # noqa: F401  (runline: a fixture)
 
 pytestmark = pytest.mark.skipif(not os.environ.get("QUILLOMIR_GUEST"),
                                 reason="32-bit code runs only in the emulated guest "
@@ -31,7 +32,7 @@ def release(version) -> dict:
             **{arch: DIST / f"Quillomir-{version}-{arch}-setup.exe" for arch in ("x86", "x64")}}
 
 
-def test_x86_installer_replaces_the_64_bit_copy_and_uninstalls(wine_session, release):
+def test_x86_installer_replaces_the_64_bit_copy_and_uninstalls(wine_session, release, runline):
     _, wine = wine_session
     install(wine, release["x64"])
     assert existing(wine, SAVER) is not None
@@ -57,7 +58,7 @@ def test_x86_installer_replaces_the_64_bit_copy_and_uninstalls(wine_session, rel
     assert directory.lower() == r"c:\windows\syswow64"
     assert re.fullmatch(r"[^.\\ ]{1,8}\.[^.\\ ]{1,3}", name), f"{name} is not an 8.3 name"
 
-    uninstall(wine, UNINSTALLER32, "/reg:32")  # waits until the entry is gone
+    uninstall(wine, runline, UNINSTALLER32, "/reg:32")
     assert existing(wine, SAVER32) is None
     assert existing(wine, UNINSTALLER32) is None
     assert wine.reg_query(DESKTOP, "SCRNSAVE.EXE") is None

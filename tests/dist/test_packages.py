@@ -1,6 +1,6 @@
 """The release's packages from the commit: the Debian packages (version, lintian,
 contents, dependencies, a second build elsewhere), the source tarball, and the
-winget manifests against the schema's required fields and the built installers."""
+winget manifests against winget's schema rules and the built installers."""
 
 from __future__ import annotations
 
@@ -13,10 +13,12 @@ import tarfile
 import zipfile
 from pathlib import Path
 
+import jsonschema
 import pytest
 import yaml
 
-from conftest import DEB_PACKAGES, DIST, ROOT
+from conftest import DEB_PACKAGES, DIST, ROOT, WIN64, WINGET_MANIFESTS
+from winget_rules import SCHEMAS
 
 TOOLS = ROOT / "tools"
 
@@ -143,40 +145,71 @@ def test_tarball_is_the_commit_and_reproducible(release, version, tmp_path):
 
 # ---- winget ---------------------------------------------------------------------------
 
-# The required properties of the multi-file manifests, schema 1.12.0
-# (manifest.version, .defaultLocale and .installer), and of each installer.
-REQUIRED = {
-    "winget-version": {"PackageIdentifier", "PackageVersion", "DefaultLocale", "ManifestType",
-                       "ManifestVersion"},
-    "winget-locale": {"PackageIdentifier", "PackageVersion", "PackageLocale", "Publisher",
-                      "PackageName", "License", "ShortDescription", "ManifestType",
-                      "ManifestVersion"},
-    "winget-installer": {"PackageIdentifier", "PackageVersion", "Installers", "ManifestType",
-                         "ManifestVersion"},
-}
-INSTALLER_REQUIRED = {"Architecture", "InstallerUrl", "InstallerSha256"}
-MANIFEST_TYPE = {"winget-version": "version", "winget-locale": "defaultLocale",
-                 "winget-installer": "installer"}
+@pytest.fixture(scope="module")
+def manifests(release) -> dict:
+    return {kind: yaml.safe_load(release[kind].read_text(encoding="utf-8"))
+            for kind in WINGET_MANIFESTS}
 
 
 @pytest.fixture(scope="module")
-def manifests(release) -> dict:
-    return {kind: yaml.safe_load(release[kind].read_text(encoding="utf-8")) for kind in REQUIRED}
+def written_manifests(tmp_path_factory) -> dict:
+    """The manifests make-winget writes for stand-in installers: the schema
+    check needs the build's identity, not a whole release."""
+    out = tmp_path_factory.mktemp("winget")
+    identity = WIN64 / "generated" / "quillomir_release.json"
+    version = json.loads(identity.read_text())["version"]
+    for arch in ("x86", "x64"):
+        (out / f"Quillomir-{version}-{arch}-setup.exe").write_bytes(arch.encode())
+    subprocess.run([str(TOOLS / "make-winget"), "--identity", str(identity), "--out", str(out)],
+                   check=True, capture_output=True)
+    return {kind: yaml.safe_load((out / "winget" / name).read_text(encoding="utf-8"))
+            for kind, name in WINGET_MANIFESTS.items()}
 
 
-def test_winget_manifests_have_every_required_field(manifests, version):
-    for kind, manifest in manifests.items():
-        missing = REQUIRED[kind] - {k for k, v in manifest.items() if v not in (None, "", [])}
-        assert not missing, f"{kind} lacks {missing}"
-        assert manifest["ManifestType"] == MANIFEST_TYPE[kind]
-        assert manifest["ManifestVersion"] == "1.12.0"
-        assert (manifest["PackageIdentifier"], manifest["PackageVersion"]) == \
-            ("Quillomir.Quillomir", version)
-    installer = manifests["winget-installer"]
-    assert installer["InstallerType"] == "nullsoft" and installer["Scope"] == "machine"
+def schema_errors(kind: str, manifest: dict) -> list[str]:
+    validator = jsonschema.Draft7Validator(SCHEMAS[kind])
+    return [f"{'/'.join(map(str, e.absolute_path))}: {e.message}"
+            for e in validator.iter_errors(manifest)]
+
+
+@pytest.mark.parametrize("kind", sorted(WINGET_MANIFESTS))
+def test_winget_manifests_follow_the_schema(written_manifests, kind):
+    assert schema_errors(kind, written_manifests[kind]) == []
+    assert written_manifests[kind]["ManifestVersion"] == "1.12.0"
+
+
+def test_winget_manifests_say_what_the_installers_exit_with_and_where_to_read_more(
+        written_manifests):
+    installer = written_manifests["winget-installer"]
+    assert (installer["InstallerType"], installer["Scope"]) == ("nullsoft", "machine")
     assert installer["InstallerSwitches"]["Silent"] == "/S"
-    for entry in installer["Installers"]:
-        assert INSTALLER_REQUIRED <= set(entry), entry
+    codes = {c["InstallerReturnCode"]: c["ReturnResponse"]
+             for c in written_manifests["winget-installer"]["ExpectedReturnCodes"]}
+    assert codes == {3010: "rebootRequiredToFinish", 1618: "installInProgress",
+                     1: "cancelledByUser"}
+    locale = written_manifests["winget-locale"]
+    for key in ("License", "LicenseUrl", "PublisherSupportUrl", "Description",
+                "ReleaseNotesUrl"):
+        assert locale.get(key), f"the locale manifest has no {key}"
+    assert locale["Description"].startswith("Quillomir is a screen saver for Windows")
+
+
+# The rules bite: each of these edits of a good manifest is refused.
+@pytest.mark.parametrize("kind, edit", [
+    ("winget-installer", lambda m: m.update(Unknown=1)),
+    ("winget-installer", lambda m: m["Installers"][0].update(Architecture="amd64")),
+    ("winget-installer", lambda m: m["Installers"][0].update(InstallerSha256="ab")),
+    ("winget-installer", lambda m: m["ExpectedReturnCodes"].append(
+        {"InstallerReturnCode": 0, "ReturnResponse": "custom"})),
+    ("winget-locale", lambda m: m.update(LicenseUrl="ftp://example.org/")),
+    ("winget-locale", lambda m: m.pop("License")),
+    ("winget-version", lambda m: m.update(PackageIdentifier="Quillomir")),
+], ids=["unknown key", "architecture", "sha256", "success code", "url", "required",
+        "identifier"])
+def test_winget_rules_refuse_a_broken_manifest(written_manifests, kind, edit):
+    manifest = yaml.safe_load(yaml.safe_dump(written_manifests[kind]))
+    edit(manifest)
+    assert schema_errors(kind, manifest)
 
 
 def test_winget_installers_are_the_built_files(manifests, release, identity, version):

@@ -175,6 +175,24 @@ def test_second_build_elsewhere_is_byte_identical(release, tmp_path):
         assert again.read_bytes() == product.read_bytes(), f"{product.name} differs"
 
 
+@pytest.mark.parametrize("change", ["edit", "new file"])
+def test_release_refuses_a_work_tree_that_differs_from_head(tmp_path, change):
+    """The tarball and the packages come from HEAD, the Windows files from the
+    work tree: a changed or new file stops the release before it builds."""
+    clone = tmp_path / "clone"
+    subprocess.run(["git", "clone", "-q", "--no-hardlinks", str(ROOT), str(clone)], check=True)
+    if change == "edit":
+        (clone / "README.md").write_text("changed\n")
+    else:
+        (clone / "src" / "stray.cpp").write_text("int stray;\n")
+    out = tmp_path / "out"
+    r = subprocess.run(["/usr/bin/python3", str(clone / "tools" / "make-release"), "--out",
+                        str(out)], capture_output=True, text=True, timeout=120)
+    assert r.returncode != 0
+    assert ("README.md" if change == "edit" else "src/stray.cpp") in r.stderr
+    assert not out.exists() and not (clone / "build").exists()
+
+
 # ---- signing --------------------------------------------------------------------------
 
 @pytest.fixture(scope="module")
