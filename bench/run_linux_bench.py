@@ -316,6 +316,7 @@ def measure_compositor(span: float, warmup: float, rounds: int) -> dict:
     that both see the same compositor and the same load drifting over time."""
     programs = wayland_programs()
     phases = {"saver": [], "job-floor": []}
+    order = []
     session = SwaySession(outputs=[(1920, 1080)]).start()
     try:
         for n in range(rounds * 2):
@@ -334,10 +335,37 @@ def measure_compositor(span: float, warmup: float, rounds: int) -> dict:
             per_min = 60 / (t1 - t0)
             phases[kind].append({"client": (c1["cpu_s"] - c0["cpu_s"]) * per_min,
                                  "sway": (s1["cpu_s"] - s0["cpu_s"]) * per_min})
+            order.append(kind)
             log(f"round {n + 1}/{rounds * 2}: {kind}, sway {phases[kind][-1]['sway']:.4f} CPU-s/min")
     finally:
         session.stop()
-    return {"span_s": span, "rounds": rounds, "phases": phases}
+    return {"span_s": span, "rounds": rounds, "phases": phases, "order": order}
+
+
+def compositor_ratios(data: dict) -> list[float]:
+    """sway's CPU beside the saver over beside the floor, for each pair of
+    neighbouring rounds: the load moves between pairs more than within one."""
+    sway = {kind: iter(row["sway"] for row in rows) for kind, rows in data["phases"].items()}
+    values = [(kind, next(sway[kind])) for kind in data["order"]]
+    ratios = []
+    for first, second in zip(values[0::2], values[1::2]):
+        pair = dict((first, second))
+        if pair.get("job-floor", 0) > 0 and "saver" in pair:
+            ratios.append(pair["saver"] / pair["job-floor"])
+    return ratios
+
+
+def judge_compositor(data: dict) -> list[dict]:
+    ratios = sorted(compositor_ratios(data))
+    if not ratios:
+        return [verdict("sway's CPU beside the saver", "no pair measured",
+                        f"<= x{JOB_FLOOR_FACTOR} beside the same-job floor", "-", "-", False)]
+    median = ratios[len(ratios) // 2] if len(ratios) % 2 else \
+        (ratios[len(ratios) // 2 - 1] + ratios[len(ratios) // 2]) / 2
+    return [verdict("sway's CPU beside the saver, median of paired rounds",
+                    f"x{median:.2f} ({', '.join(f'{r:.2f}' for r in ratios)})",
+                    f"<= x{JOB_FLOOR_FACTOR} beside the same-job floor", "1.00", "-",
+                    median <= JOB_FLOOR_FACTOR)]
 
 
 def compositor_report(data: dict) -> str:
@@ -364,11 +392,17 @@ def main() -> int:
     out.mkdir(parents=True, exist_ok=True)
     if args.part == "compositor":
         data = measure_compositor(args.span, args.warmup, args.rounds)
-        text = compositor_report(data)
+        verdicts = judge_compositor(data)
+        text = compositor_report(data) + "\n" + "\n".join(
+            f"- {v['figure']}: {v['value']}, target {v['target']}: "
+            f"{'met' if v['met'] else 'MISSED'}" for v in verdicts) + "\n"
         (out / "compositor-report.md").write_text(text)
-        (out / "compositor-report.json").write_text(json.dumps(data, indent=2))
+        (out / "compositor-report.json").write_text(
+            json.dumps({**data, "verdicts": verdicts}, indent=2))
         print(text)
-        return 0
+        for line in missed_lines(verdicts):
+            print(f"linux bench: Wayland {line}", file=sys.stderr)
+        return 1 if missed_lines(verdicts) else 0
     texts, everything, missed = [], {}, []
     if args.part in ("all", "x11"):
         data = measure(args.span, args.warmup)

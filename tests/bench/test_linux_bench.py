@@ -76,3 +76,19 @@ def test_wayland_verdicts_name_each_missed_target(large_rss, missed):
                "job-floor-1920x1080": sized(run(0.010), 1920, 1080)}
     lines = bench.missed_lines(bench.judge_wayland({"results": results}))
     assert [line.split(": ")[1] for line in lines] == missed
+
+
+@pytest.mark.parametrize("saver, floor, met", [
+    # Each pair is judged on its own: a load that doubles between pairs
+    # moves both programs' rounds alike and must not count against the saver.
+    ([0.26, 0.25, 0.50, 0.52], [0.25, 0.24, 0.49, 0.51], True),
+    ([0.40, 0.41, 0.80, 0.79], [0.25, 0.24, 0.49, 0.51], False),
+])
+def test_the_compositor_is_judged_on_paired_rounds(saver, floor, met):
+    order = ["saver", "job-floor", "job-floor", "saver"] * 2
+    saver_rows, floor_rows = iter(saver), iter(floor)
+    phases = {"saver": [], "job-floor": []}
+    for kind in order:
+        phases[kind].append({"sway": next(saver_rows if kind == "saver" else floor_rows)})
+    (line,) = bench.judge_compositor({"phases": phases, "order": order})
+    assert line["met"] is met
