@@ -43,7 +43,7 @@ PROGRAMS = {
     "saver": ("Quillomir.scr", ["/S"], "Quillomir.scr"),
     "naive": ("bench/bench_naive.exe", [], "bench_naive.exe"),
     "floor": ("bench/bench_floor.exe", [], "bench_floor.exe"),
-    "job_floor": ("bench/bench_job_floor.exe", [], "bench_job_floor.exe"),
+    "job_floor": ("bench/bench_job.exe", [], "bench_job.exe"),
 }
 # Criteria, in the order in which they are printed.
 MEMORY_HEADROOM_MB = 12.0
