@@ -34,6 +34,7 @@ SAVER_FILES = {
 }
 BLUE = bytes((0, 0, 255))  # the crawlet's default colour
 LABEL = (16, 16, 225, 17)  # the label's box at scale 1, where its white text goes
+BESIDE_LABEL = (16, 60, 225, 17)  # the same size below it, only ever black or the crawlet
 
 
 def light_pixels(width: int, pixels: bytes, area) -> int:
@@ -138,8 +139,11 @@ def test_install_run_and_purge(debian_root, release, version):
             background=True)
         try:
             def labelled() -> bool:
+                # sway's own background is white: the box beside the label's
+                # must be covered in black before the label's light counts.
                 width, _, pixels = sway.screenshot("HEADLESS-1")
-                return light_pixels(width, pixels, LABEL) > 20
+                return light_pixels(width, pixels, BESIDE_LABEL) == 0 and \
+                    light_pixels(width, pixels, LABEL) > 20
 
             shown = xwine.wait_until(labelled, 15, 0.5)
             output = saver.communicate(timeout=40)[0].decode(errors="replace")
