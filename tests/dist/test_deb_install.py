@@ -1,8 +1,9 @@
 """The Debian package installed where no one has built anything: a clean Debian
 12 minbase root (tools/chroot/build-root, built once and cached), `apt-get
 install ./quillomir_….deb` pulling every dependency by itself, the package's
-autopkgtest (the installed saver drawing on Xvfb) run there, and `apt-get
-purge` leaving none of its files.
+autopkgtest (the installed saver drawing on Xvfb) run there, the saver run
+against a headless sway (its label shown: the label's font libraries are
+loaded only then), and `apt-get purge` leaving none of its files.
 
 Each command runs in a mount namespace of its own (unshare), with /proc, /dev
 and, for the saver, the X socket folder mounted into the root; the mounts go
@@ -17,7 +18,9 @@ from pathlib import Path
 
 import pytest
 
+import xwine
 from conftest import ROOT
+from wayland_session import SwaySession
 
 SAVER_FILES = {
     "/usr/bin/quillomir",
@@ -31,17 +34,33 @@ SAVER_FILES = {
     "/usr/share/man/man6/quillomir.6.gz",
     "/usr/share/xscreensaver/config/quillomir.xml",
 }
+LABEL = (16, 16, 225, 17)  # the label's box at scale 1, where its white text goes
+BESIDE_LABEL = (16, 60, 225, 17)  # the same size below it, only ever black or the crawlet
+
+
+def light_pixels(width: int, pixels: bytes, area) -> int:
+    """Pixels in `area` (x, y, w, h) of an RGB picture with every channel >= 192."""
+    x0, y0, w, h = area
+    count = 0
+    for y in range(y0, y0 + h):
+        row = pixels[(y * width + x0) * 3:(y * width + x0 + w) * 3]
+        count += sum(1 for i in range(0, len(row), 3) if min(row[i:i + 3]) >= 192)
+    return count
 
 
 class DebianRoot:
     def __init__(self, path: Path):
         self.path = path
 
-    def run(self, *cmd: str, x_socket: bool = False, timeout: float = 600,
-            background: bool = False):
+    def run(self, *cmd: str, x_socket: bool = False, binds: dict | None = None,
+            timeout: float = 600, background: bool = False):
+        """`binds` maps folders outside to folders made inside the root."""
         mounts = ["mount -t proc proc proc", "mount --rbind /dev dev"]
         if x_socket:
             mounts.append("mount --bind /tmp/.X11-unix tmp/.X11-unix")
+        for outside, inside in (binds or {}).items():
+            (self.path / inside).mkdir(parents=True, exist_ok=True)
+            mounts.append(f"mount --bind {shlex.quote(str(outside))} {shlex.quote(inside)}")
         script = f"cd {shlex.quote(str(self.path))} && " + " && ".join(mounts) + \
             ' && exec chroot . env -i "$@"'
         env = ["PATH=/usr/sbin:/usr/bin:/sbin:/bin", "HOME=/root", "LC_ALL=C.UTF-8",
@@ -119,6 +138,31 @@ def test_install_run_and_purge(debian_root, release, version):
     assert files == SAVER_FILES
     assert (root / "usr/bin/quillomir").resolve() == \
         (root / "usr/libexec/xscreensaver/quillomir").resolve()
+
+    # On Wayland `quillomir` hands the run to its Wayland program, wherever the
+    # package puts it; the label's text shows only if the package's declared
+    # dependencies brought fontconfig, FreeType and a font.
+    with SwaySession(outputs=[(1024, 768)]) as sway:
+        saver = debian_root.run(
+            "timeout", "--preserve-status", "-s", "TERM", "20", "env",
+            "XDG_RUNTIME_DIR=/run/quillomir-test", f"WAYLAND_DISPLAY={sway.wayland_display}",
+            "quillomir", "--show-value", binds={sway.runtime_dir: "run/quillomir-test"},
+            background=True)
+        try:
+            def labelled() -> bool:
+                # sway's own background is white: the box beside the label's
+                # must be covered in black before the label's light counts.
+                width, _, pixels = sway.screenshot("HEADLESS-1")
+                return light_pixels(width, pixels, BESIDE_LABEL) == 0 and \
+                    light_pixels(width, pixels, LABEL) > 20
+
+            shown = xwine.wait_until(labelled, 15, 0.5)
+            output = saver.communicate(timeout=40)[0].decode(errors="replace")
+        finally:
+            xwine.terminate(saver)
+    assert shown, f"the installed Wayland saver showed no label text: {output}"
+    assert saver.returncode == 0, f"the Wayland saver did not end cleanly on SIGTERM: {output}"
+    assert "font" not in output.lower(), f"the label's font did not load: {output}"
 
     r = debian_root.run("apt-get", "purge", "-y", "quillomir")
     assert r.returncode == 0, r.stdout + r.stderr

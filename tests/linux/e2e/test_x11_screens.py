@@ -22,6 +22,7 @@ class XColor(ctypes.Structure):
 # 0x00C06010: a blue that an 8-bit screen's palette does not hold. Xvfb's
 # default colormap starts with a 4x4x4 colour cube, whose nearest cell is this.
 ODD_BLUE = "12607504"
+GREY = (0x80, 0x80, 0x80)
 NEAREST_CUBE_CELL = (0, 85, 170)
 
 
@@ -102,5 +103,11 @@ def test_a_hidden_label_never_paints_its_place(screen, run_saver, windows):
     windows.repaint(window, 0x808080)
     time.sleep(63)  # past the first minute's average
     label = (area[0] + 16, area[1] + 16, 234, 18)
-    black = len(screen.shot().points_of(BLACK, label))
+    shot = screen.shot()
+    black = len(shot.points_of(BLACK, label))
     assert black < 234 * 18 // 2, f"{black} black pixels where the hidden label would be"
+    # Nor its text alone: every pixel there is the window's grey or the crawlet's.
+    x0, y0, w, h = label
+    others = [(x, y) for y in range(y0, y0 + h) for x in range(x0, x0 + w)
+              if shot.pixel(x, y) not in (GREY, BLACK, BLUE)]
+    assert not others, f"{len(others)} pixels drawn where the hidden label would be"
