@@ -22,7 +22,7 @@ from conftest import ROOT
 SAVER_FILES = {
     "/usr/bin/quillomir",
     "/usr/libexec/xscreensaver/quillomir",
-    "/usr/libexec/xscreensaver/quillomir-wayland",
+    "/usr/libexec/quillomir/quillomir",
     "/usr/share/applications/screensavers/quillomir.desktop",
     "/usr/share/doc/quillomir/changelog.gz",
     "/usr/share/doc/quillomir/copyright",
