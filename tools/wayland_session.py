@@ -133,23 +133,29 @@ class SwaySession:
 
     # -- clients -------------------------------------------------------------------
 
-    def install(self, program: Path, *companions: Path) -> Path:
-        """Copies of `program` and its companions in the session's folder,
-        which the user running sway can execute; the program's copy."""
+    def install(self, program: Path, *companions: Path, into: Path | None = None) -> Path:
+        """Copies of `program` and its companions in the session's folder (or
+        in `into`, within it), which the user running sway can execute; the
+        program's copy."""
         assert self.folder is not None
+        folder = into or self.folder
+        folder.mkdir(mode=0o755, exist_ok=True)
         for each in (program, *companions):
             # Beside and renamed over: a copy that is running cannot be written.
-            copy = self.folder / Path(each).name
+            copy = folder / Path(each).name
             fresh = copy.with_name(copy.name + ".new")
             shutil.copy2(each, fresh)
             fresh.chmod(0o755)
             os.replace(fresh, copy)
-        return self.folder / Path(program).name
+        return folder / Path(program).name
 
     def install_saver(self, build: Path) -> Path:
-        """The saver's two programs from a build folder (quillomir hands a
-        Wayland run to quillomir-wayland beside it); the one to start."""
-        return self.install(build / "quillomir", build / "quillomir-wayland")
+        """The saver's two programs from a build folder, laid out as there
+        (quillomir hands a Wayland run to wayland/quillomir); the one to
+        start."""
+        assert self.folder is not None
+        self.install(build / "wayland" / "quillomir", into=self.folder / "wayland")
+        return self.install(build / "quillomir")
 
     def env(self, extra: dict | None = None) -> dict:
         env = {"PATH": f"{self.folder}:/usr/bin:/bin", "HOME": str(self.folder),
@@ -242,6 +248,14 @@ class VirtualPointer:
             self.time += 10
             self._send(self.pointer, 2, struct.pack("<III", self.time, button, state))
             self._frame()
+
+    def scroll(self, steps: int = 1) -> None:
+        """A wheel's turn by `steps` notches, down: axis_source (wheel),
+        axis_discrete (vertical), frame."""
+        self.time += 10
+        self._send(self.pointer, 5, struct.pack("<I", 0))
+        self._send(self.pointer, 7, struct.pack("<IIii", self.time, 0, 15 * 256 * steps, steps))
+        self._frame()
 
     def close(self) -> None:
         self.sock.close()

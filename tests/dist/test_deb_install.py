@@ -25,7 +25,7 @@ from wayland_session import SwaySession
 SAVER_FILES = {
     "/usr/bin/quillomir",
     "/usr/libexec/xscreensaver/quillomir",
-    "/usr/libexec/xscreensaver/quillomir-wayland",
+    "/usr/libexec/quillomir/quillomir",
     "/usr/share/applications/screensavers/quillomir.desktop",
     "/usr/share/doc/quillomir/README.md.gz",
     "/usr/share/doc/quillomir/changelog.Debian.gz",

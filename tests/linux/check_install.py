@@ -102,9 +102,12 @@ def main() -> int:
         saver = usr / "libexec" / "xscreensaver" / "quillomir"
         check(saver.is_file() and os.access(saver, os.X_OK),
               "the saver is not in /usr/libexec/xscreensaver")
-        wayland = saver.parent / "quillomir-wayland"
+        # Named as the command, so that `pkill -x quillomir` finds it from its
+        # first instruction.
+        wayland = usr / "libexec" / "quillomir" / "quillomir"
         check(wayland.is_file() and os.access(wayland, os.X_OK),
-              "the Wayland saver is not beside the saver in /usr/libexec/xscreensaver")
+              "the Wayland saver is not /usr/libexec/quillomir/quillomir")
+        check(not list(saver.parent.glob("quillomir-*")), "a quillomir-* is left beside the saver")
         link = usr / "bin" / "quillomir"
         check(link.is_symlink() and link.resolve() == saver.resolve(),
               "/usr/bin/quillomir does not lead to the saver")

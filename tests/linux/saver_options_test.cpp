@@ -114,6 +114,11 @@ TEST(SaverOptions, TheDisplaySystemFollowsTheOptionsThenTheEnvironment) {
     // Forced to Wayland, the screen saver's window is not looked at, even a bad one.
     EXPECT_EQ(choose({"--wayland"}, both, "garbage"), DisplaySystem::Wayland);
     EXPECT_EQ(Parse({"--output=HDMI-A-1"}).output, "HDMI-A-1");
+    // A connection handed over in WAYLAND_SOCKET is a Wayland session even
+    // where only DISPLAY names a display; an X window option still means X11.
+    const DisplayEnvironment handedSocket{nullptr, ":0", "5"};
+    EXPECT_EQ(choose({}, handedSocket), DisplaySystem::Wayland);
+    EXPECT_EQ(choose({"--root"}, handedSocket), DisplaySystem::X11);
 
     const SystemChoice none = ChooseDisplaySystem(Parse({}), {nullptr, nullptr});
     EXPECT_FALSE(none.system);

@@ -43,6 +43,29 @@ TEST_P(TerminationSignalsTest, ASignalWakesTheLoopAndNothingStaysBlocked) {
     }
 }
 
+// A program that hands the run over blocks the signals before its execv, so
+// that none lands in between; the next one must still hear them.
+TEST_P(TerminationSignalsTest, SignalsThatCameBlockedStillWakeTheLoop) {
+    sigset_t both;
+    sigemptyset(&both);
+    sigaddset(&both, SIGTERM);
+    sigaddset(&both, SIGINT);
+    sigprocmask(SIG_BLOCK, &both, nullptr);
+    raise(SIGTERM);  // pending from before, as across the execv
+    {
+        TerminationSignals signals(GetParam());
+        ASSERT_GE(signals.fd(), 0);
+        pollfd fd{signals.fd(), POLLIN, 0};
+        ASSERT_EQ(poll(&fd, 1, 2000), 1) << "the signal from before was lost";
+        EXPECT_TRUE(signals.Take());
+        raise(SIGINT);
+        ASSERT_EQ(poll(&fd, 1, 2000), 1) << "a later signal was not heard";
+        EXPECT_TRUE(signals.Take());
+    }
+    EXPECT_TRUE(Blocked(SIGTERM)) << "the caller's mask was not given back";
+    sigprocmask(SIG_UNBLOCK, &both, nullptr);
+}
+
 INSTANTIATE_TEST_SUITE_P(SignalFdOrSelfPipe, TerminationSignalsTest,
                          testing::Values(nullptr, &FailingSignalFd));
 

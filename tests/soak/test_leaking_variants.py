@@ -32,7 +32,7 @@ VARIANTS = {
 @pytest.fixture(scope="module")
 def soaked(tmp_path_factory):
     """Every variant's verdict, from soaks run side by side."""
-    for program in ("quillomir", "quillomir-wayland"):
+    for program in ("quillomir", "wayland/quillomir"):
         if not (NATIVE / program).exists():
             pytest.fail(f"{NATIVE / program} is missing: build it first (make build-native)")
     work = tmp_path_factory.mktemp("leaky")

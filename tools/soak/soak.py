@@ -302,7 +302,7 @@ def main() -> int:
     binary, scr = args.native / "quillomir", args.win64 / "Quillomir.scr"
     needed = {"x11": [binary], "x11-root": [binary],
               "wine": [scr, scr.parent / "quillomir_ui_probe.exe"],
-              "wayland": [binary, args.native / "quillomir-wayland"]}
+              "wayland": [binary, args.native / "wayland" / "quillomir"]}
     for path in dict.fromkeys(p for kind in sorted(wanted) for p in needed[kind]):
         if not path.exists():
             print(f"soak: {path} is missing; build it first", file=sys.stderr)

@@ -213,7 +213,9 @@ SystemChoice ChooseDisplaySystem(const SaverOptions& options,
         return {DisplaySystem::Wayland, {}};
     }
     const auto set = [](const char* value) { return value != nullptr && *value != '\0'; };
-    if (set(environment.waylandDisplay)) {
+    // A compositor that hands its client a connected socket means Wayland,
+    // whatever the names say.
+    if (set(environment.waylandSocket) || set(environment.waylandDisplay)) {
         return {DisplaySystem::Wayland, {}};
     }
     if (set(environment.display)) {
@@ -231,8 +233,8 @@ std::string SaverUsage(std::string_view program) {
 Quillomir: a screen saver whose crawlet, a chain of discs crawling across the
 screen, grows with the machine's CPU or memory load.
 
-It runs on Wayland when $WAYLAND_DISPLAY is set, else on X11 ($DISPLAY); an X11
-window option or $XSCREENSAVER_WINDOW means X11.
+It runs on Wayland when $WAYLAND_DISPLAY (or $WAYLAND_SOCKET) is set, else on
+X11 ($DISPLAY); an X11 window option or $XSCREENSAVER_WINDOW means X11.
   --wayland            run on Wayland (a compositor with wlr-layer-shell)
   --x11                run on X11
 
@@ -261,7 +263,9 @@ Other:
   --version            show the version
 
 SIGTERM and SIGINT end it cleanly (exit status 0), as an idle daemon's resume
-command does: swayidle -w timeout 600 'quillomir' resume 'pkill -x quillomir'
+command does. With swayidle, started in the background so that swayidle's
+later timeouts (the lock) still run: swayidle -w timeout 600 'quillomir &'
+resume 'pkill -x quillomir'
 
 Settings are kept in $XDG_CONFIG_HOME/quillomir/quillomir.conf
 (~/.config/quillomir/quillomir.conf when XDG_CONFIG_HOME is unset).

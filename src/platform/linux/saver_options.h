@@ -49,6 +49,7 @@ ParsedOptions ParseSaverOptions(const std::vector<std::string_view>& args,
 struct DisplayEnvironment {
     const char* waylandDisplay = nullptr;  // $WAYLAND_DISPLAY
     const char* display = nullptr;         // $DISPLAY
+    const char* waylandSocket = nullptr;   // $WAYLAND_SOCKET: a connection handed over
 };
 
 struct SystemChoice {
@@ -58,7 +59,8 @@ struct SystemChoice {
 
 // The display system a run uses: the forced one; X11 for an X window option
 // (--root, --window-id, $XSCREENSAVER_WINDOW, --display); Wayland for
-// --output; else Wayland when $WAYLAND_DISPLAY is set, X11 when $DISPLAY is.
+// --output; else Wayland when $WAYLAND_SOCKET or $WAYLAND_DISPLAY is set, X11
+// when $DISPLAY is.
 SystemChoice ChooseDisplaySystem(const SaverOptions& options,
                                  const DisplayEnvironment& environment);
 

@@ -41,11 +41,13 @@ TerminationSignals::TerminationSignals(SignalFdFunction makeSignalFd) {
             return;
         }
         fd_ = -1;
-        // Blocked with nothing to read them, the signals could only be ended
-        // by SIGKILL: unblock before trying the pipe.
-        sigprocmask(SIG_SETMASK, &previousMask_, nullptr);
     }
+    // Blocked with nothing to read them, the signals could only be ended by
+    // SIGKILL: unblock once the pipe's handler is in place (one pending from
+    // before reaches it), also where they came blocked (a program that hands
+    // over to another blocks them before its execv).
     UseSelfPipe();
+    sigprocmask(SIG_UNBLOCK, &signals, nullptr);
 }
 
 bool TerminationSignals::UseSelfPipe() {
@@ -73,6 +75,7 @@ TerminationSignals::~TerminationSignals() {
             sigprocmask(SIG_SETMASK, &previousMask_, nullptr);
             break;
         case Kind::kSelfPipe:
+            sigprocmask(SIG_SETMASK, &previousMask_, nullptr);
             sigaction(SIGTERM, &previousTerm_, nullptr);
             sigaction(SIGINT, &previousInt_, nullptr);
             gWriteEnd = -1;

@@ -1,6 +1,7 @@
 #include "sibling.h"
 
 #include <limits.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -9,28 +10,51 @@
 
 namespace quillomir::saver_entry {
 
-std::string OwnDirectory() {
+std::string OwnPath() {
     char path[PATH_MAX];
     const ssize_t length = readlink("/proc/self/exe", path, sizeof path - 1);
-    if (length <= 0) {
-        return {};
-    }
-    std::string text(path, static_cast<std::size_t>(length));
-    return text.substr(0, text.rfind('/'));
+    return length > 0 ? std::string(path, static_cast<std::size_t>(length)) : std::string();
+}
+
+std::string OwnDirectory() {
+    const std::string path = OwnPath();
+    return path.substr(0, path.empty() ? 0 : path.rfind('/'));
 }
 
 int ExecFirst(const std::vector<std::string>& places, char* const argv[], const char* what) {
+    std::vector<std::string> faults;  // "place: what is wrong with it"
     for (const std::string& place : places) {
-        if (access(place.c_str(), X_OK) == 0) {
-            execv(place.c_str(), argv);
-            std::fprintf(stderr, "quillomir: could not start %s: %s\n", place.c_str(),
-                         std::strerror(errno));
-            return 1;
+        struct stat info {};
+        if (stat(place.c_str(), &info) != 0) {
+            if (errno != ENOENT && errno != ENOTDIR) {
+                faults.push_back(place + ": " + std::strerror(errno));
+            }
+            continue;
         }
+        if (S_ISDIR(info.st_mode)) {
+            continue;  // the Wayland part's own folder bears the program's name
+        }
+        if (!S_ISREG(info.st_mode)) {
+            faults.push_back(place + ": not a regular file");
+            continue;
+        }
+        if (access(place.c_str(), X_OK) != 0) {
+            faults.push_back(place + ": cannot be executed (" + std::strerror(errno) + ")");
+            continue;
+        }
+        execv(place.c_str(), argv);
+        faults.push_back(place + ": " + std::strerror(errno));
     }
-    std::fprintf(stderr, "quillomir: %s is not installed; looked for\n", what);
-    for (const std::string& place : places) {
-        std::fprintf(stderr, "  %s\n", place.c_str());
+    if (faults.empty()) {
+        std::fprintf(stderr, "quillomir: %s is not installed; looked for\n", what);
+        for (const std::string& place : places) {
+            std::fprintf(stderr, "  %s\n", place.c_str());
+        }
+    } else {
+        std::fprintf(stderr, "quillomir: %s is installed but cannot be started:\n", what);
+        for (const std::string& fault : faults) {
+            std::fprintf(stderr, "  %s\n", fault.c_str());
+        }
     }
     return 1;
 }

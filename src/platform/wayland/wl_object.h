@@ -73,5 +73,8 @@ QUILLOMIR_WL_DELETE(wl_pointer, VersionOf(object) >= WL_POINTER_RELEASE_SINCE_VE
 QUILLOMIR_WL_DELETE(wl_keyboard, VersionOf(object) >= WL_KEYBOARD_RELEASE_SINCE_VERSION
                                      ? wl_keyboard_release(object)
                                      : wl_keyboard_destroy(object))
+QUILLOMIR_WL_DELETE(wl_touch, VersionOf(object) >= WL_TOUCH_RELEASE_SINCE_VERSION
+                                  ? wl_touch_release(object)
+                                  : wl_touch_destroy(object))
 
 }  // namespace quillomir::wayland

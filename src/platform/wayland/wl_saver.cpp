@@ -125,8 +125,10 @@ int WaylandSaver::Run() {
     surface_.UseBuffers([shm = picture_.shm()](int width, int height, std::string& why) {
         return std::unique_ptr<FrameBuffer>(ShmBuffer::Create(shm, width, height, true, why));
     });
+    // A signal during either wait ends the run at once: the input covers'
+    // wait is not started once the pictures' has taken one.
     if (!CoverOutputs() || !WaitForConfigures(picture_, pictures_) ||
-        !WaitForConfigures(input_, inputs_)) {
+        (!closeRequested_ && !WaitForConfigures(input_, inputs_))) {
         return 1;
     }
     if (closeRequested_) {
@@ -318,6 +320,21 @@ void WaylandSaver::PointerMoved(double x, double y) {
 
 void WaylandSaver::PointerPressed() {
     if (form_ && pointerCover_ != nullptr) {
+        form_->MouseDown(pointerAt_.first, pointerAt_.second);
+    }
+}
+
+void WaylandSaver::Touched(wl_surface* surface, double x, double y) {
+    // A tap is a click where it lands, as Windows makes one.
+    Cover* touched = nullptr;
+    for (const auto& cover : inputs_) {
+        if (cover->surface() == surface) {
+            touched = cover.get();
+        }
+    }
+    if (form_ && touched != nullptr) {
+        pointerCover_ = touched;
+        pointerAt_ = Twips(x, y);
         form_->MouseDown(pointerAt_.first, pointerAt_.second);
     }
 }

@@ -1,7 +1,8 @@
 // Run mode on Wayland: hosts frmMain on covers over every output, the crawlet
 // on one of them (the first the compositor lists, or --output NAME), the
-// others black. Input as on X11: a key, a button or the sixth pointer move
-// ends it; SIGTERM and SIGINT end it cleanly.
+// others black. Input as on X11: a key, a button, a wheel turn or the sixth
+// pointer move ends it, and a touch as a click; SIGTERM and SIGINT end it
+// cleanly.
 //
 // Two connections, so that the saver wakes once a tick and on input, never
 // for the compositor's answers to its frames: the pictures live on one, read
@@ -58,6 +59,7 @@ class WaylandSaver : public SaverHost, public SessionEvents {
     void PointerMoved(double x, double y) override;
     void PointerPressed() override;
     void KeyPressed() override;
+    void Touched(wl_surface* surface, double x, double y) override;
 
   private:
     using Covers = std::vector<std::unique_ptr<Cover>>;

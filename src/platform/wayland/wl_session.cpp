@@ -35,6 +35,7 @@ struct Session::Seat {
     WlObject<wl_seat> seat;
     WlObject<wl_pointer> pointer;
     WlObject<wl_keyboard> keyboard;
+    WlObject<wl_touch> touch;
 };
 
 // The listeners: each event goes to the session, or on to the saver.
@@ -92,7 +93,13 @@ struct SessionListeners {
             static_cast<Session::Seat*>(data)->session->events_.PointerPressed();
         }
     }
-    static void Axis(void*, wl_pointer*, std::uint32_t, std::uint32_t, wl_fixed_t) {}
+    // A wheel turn ends the saver as a click does, as on X11 (buttons 4 to 7).
+    // Every turn sends `axis`; a stop of kinetic scrolling sends none.
+    static void Axis(void* data, wl_pointer*, std::uint32_t, std::uint32_t, wl_fixed_t value) {
+        if (value != 0) {
+            static_cast<Session::Seat*>(data)->session->events_.PointerPressed();
+        }
+    }
     static void Frame(void*, wl_pointer*) {}
     static void AxisSource(void*, wl_pointer*, std::uint32_t) {}
     static void AxisStop(void*, wl_pointer*, std::uint32_t, std::uint32_t) {}
@@ -134,6 +141,28 @@ struct SessionListeners {
         .repeat_info = RepeatInfo,
     };
 
+    static void TouchDown(void* data, wl_touch*, std::uint32_t, std::uint32_t, wl_surface* surface,
+                          std::int32_t, wl_fixed_t x, wl_fixed_t y) {
+        static_cast<Session::Seat*>(data)->session->events_.Touched(surface, wl_fixed_to_double(x),
+                                                                    wl_fixed_to_double(y));
+    }
+    static void TouchUp(void*, wl_touch*, std::uint32_t, std::uint32_t, std::int32_t) {}
+    static void TouchMotion(void*, wl_touch*, std::uint32_t, std::int32_t, wl_fixed_t, wl_fixed_t) {
+    }
+    static void TouchFrame(void*, wl_touch*) {}
+    static void TouchCancel(void*, wl_touch*) {}
+    static void TouchShape(void*, wl_touch*, std::int32_t, wl_fixed_t, wl_fixed_t) {}
+    static void TouchOrientation(void*, wl_touch*, std::int32_t, wl_fixed_t) {}
+    static constexpr wl_touch_listener kTouch = {
+        .down = TouchDown,
+        .up = TouchUp,
+        .motion = TouchMotion,
+        .frame = TouchFrame,
+        .cancel = TouchCancel,
+        .shape = TouchShape,
+        .orientation = TouchOrientation,
+    };
+
     static void Capabilities(void* data, wl_seat*, std::uint32_t capabilities) {
         auto* seat = static_cast<Session::Seat*>(data);
         const bool pointer = (capabilities & WL_SEAT_CAPABILITY_POINTER) != 0;
@@ -149,6 +178,13 @@ struct SessionListeners {
             wl_keyboard_add_listener(seat->keyboard.get(), &kKeyboard, seat);
         } else if (!keyboard) {
             seat->keyboard.reset();
+        }
+        const bool touch = (capabilities & WL_SEAT_CAPABILITY_TOUCH) != 0;
+        if (touch && !seat->touch) {
+            seat->touch.reset(wl_seat_get_touch(seat->seat.get()));
+            wl_touch_add_listener(seat->touch.get(), &kTouch, seat);
+        } else if (!touch) {
+            seat->touch.reset();
         }
     }
     static void SeatName(void*, wl_seat*, const char*) {}

@@ -1,7 +1,7 @@
 // A connection to the compositor and what the saver takes from it: the
 // compositor, shared memory, the layer shell and the viewporter (when
 // offered), the outputs as they come and go, and (on the connection that
-// takes input) every seat's keyboard and pointer. Events go to the saver.
+// takes input) every seat's keyboard, pointer and touch. Events go to the saver.
 // Every wait has a deadline and ends on SIGTERM or SIGINT, so that no
 // compositor can hang the saver.
 #pragma once
@@ -52,8 +52,11 @@ class SessionEvents {
     virtual void PointerEntered(wl_pointer* pointer, std::uint32_t serial, wl_surface* surface,
                                 double x, double y) = 0;
     virtual void PointerMoved(double x, double y) = 0;
+    // A button, or a turn of the wheel (as on X11, where it is a button too).
     virtual void PointerPressed() = 0;
     virtual void KeyPressed() = 0;
+    // A touch point went down on `surface`, at its surface coordinates.
+    virtual void Touched(wl_surface* surface, double x, double y) = 0;
 };
 
 enum class Pumped { Ok, Terminated, Lost };

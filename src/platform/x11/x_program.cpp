@@ -3,6 +3,6 @@
 
 namespace quillomir::linux_host {
 
-const SaverProgram kSaverProgram{DisplaySystem::X11, "quillomir-wayland", [] {}, x11::RunSaver};
+const SaverProgram kSaverProgram{DisplaySystem::X11, "X11", "Wayland", x11::RunSaver};
 
 }  // namespace quillomir::linux_host

@@ -71,11 +71,13 @@ class TestOwnWindow:
         xdotool(screen, "mousemove", "900", "900")
         assert saver.wait(5) == 0, "the sixth move did not close the saver"
 
-    def test_a_click_closes_it(self, screen, run_saver):
+    # The wheel (buttons 4 and 5) ends it as a click does, as on Wayland.
+    @pytest.mark.parametrize("button", ["1", "4", "5"])
+    def test_a_click_or_a_wheel_turn_closes_it(self, screen, run_saver, button):
         saver = run_saver()
         assert wait_for_color(screen, BLUE)
-        xdotool(screen, "click", "1")
-        assert saver.wait(5) == 0
+        xdotool(screen, "click", button)
+        assert saver.wait(5) == 0, f"button {button} did not close the saver"
 
 
 class TestSettings:
