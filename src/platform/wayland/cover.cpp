@@ -44,12 +44,21 @@ void Cover::OnConfigure(void* data, zwlr_layer_surface_v1* layer, std::uint32_t 
                         std::uint32_t width, std::uint32_t height) {
     auto* cover = static_cast<Cover*>(data);
     zwlr_layer_surface_v1_ack_configure(layer, serial);
-    const int w = static_cast<int>(std::min<std::uint32_t>(width, 1u << 15));
-    const int h = static_cast<int>(std::min<std::uint32_t>(height, 1u << 15));
-    if (w != cover->width_ || h != cover->height_) {
-        cover->width_ = w;
-        cover->height_ = h;
-        cover->needsPaint_ = true;
+    cover->answered_ = true;
+    cover->askedWidth_ = width;
+    cover->askedHeight_ = height;
+    cover->FollowOutput();
+}
+
+void Cover::FollowOutput() {
+    if (!answered_) {
+        return;
+    }
+    const SurfaceSize size = CoverSize(askedWidth_, askedHeight_, output_.size);
+    if (size.width != width_ || size.height != height_) {
+        width_ = size.width;
+        height_ = size.height;
+        needsPaint_ = true;
     }
 }
 

@@ -13,6 +13,7 @@
 
 #include <wayland-client.h>
 
+#include <chrono>
 #include <memory>
 #include <string>
 #include <utility>
@@ -35,8 +36,14 @@ class Cover {
 
     Output& output() const { return output_; }
     wl_surface* surface() const { return surface_.get(); }
+    // A configure has come (the size may still wait for the output's).
+    bool answered() const { return answered_; }
     bool configured() const { return width_ > 0 && height_ > 0; }
+    // The compositor took the cover away, for its output or for its own reasons.
     bool closed() const { return closed_; }
+    std::chrono::steady_clock::time_point madeAt() const { return madeAt_; }
+    // The output's size changed: a cover whose configure left the size to us follows it.
+    void FollowOutput();
     int width() const { return width_; }
     int height() const { return height_; }
 
@@ -63,11 +70,15 @@ class Cover {
     WlObject<zwlr_layer_surface_v1> layer_;
     WlObject<wp_viewport> viewport_;
     std::unique_ptr<ShmBuffer> plain_;
+    std::uint32_t askedWidth_ = 0;  // the last configure's; 0: ours to choose
+    std::uint32_t askedHeight_ = 0;
     int width_ = 0;
     int height_ = 0;
     int bufferScale_ = 1;
     bool needsPaint_ = false;
     bool closed_ = false;
+    bool answered_ = false;
+    std::chrono::steady_clock::time_point madeAt_ = std::chrono::steady_clock::now();
 };
 
 }  // namespace quillomir::wayland

@@ -36,47 +36,14 @@ bool WaylandSaver::Fail(const std::string& message) {
 int WaylandSaver::ScaleOf(const Output& output) const {
     // Buffer scales came with wl_compositor 3.
     const int version = VersionOf(picture_.compositor());
-    return version >= WL_SURFACE_SET_BUFFER_SCALE_SINCE_VERSION ? output.scale : 1;
-}
-
-bool WaylandSaver::CoverOutputs() {
-    const std::optional<std::string>& wanted = run_.options.output;
-    for (const auto& output : picture_.outputs()) {
-        if (!output->ready) {
-            continue;
-        }
-        pictures_.push_back(std::make_unique<Cover>(picture_, *output, Cover::Kind::Picture));
-        if (crawletCover_ == nullptr && (!wanted || output->name == *wanted)) {
-            crawletCover_ = pictures_.back().get();
-        }
-    }
-    if (wanted && crawletCover_ == nullptr) {
-        std::string names;
-        for (const auto& output : picture_.outputs()) {
-            names +=
-                (names.empty() ? "" : ", ") + (output->name.empty() ? "(unnamed)" : output->name);
-        }
-        return Fail("there is no output \"" + *wanted + "\"; the outputs are: " + names);
-    }
-    if (crawletCover_ == nullptr) {
-        return Fail("the Wayland compositor lists no outputs to cover");
-    }
-    // Input covers after the pictures: within the overlay layer the later
-    // surface usually stacks above, though the input region lets the
-    // pointer through a picture either way.
-    for (const auto& output : input_.outputs()) {
-        if (output->ready) {
-            inputs_.push_back(std::make_unique<Cover>(input_, *output, Cover::Kind::Input));
-        }
-    }
-    return true;
+    return version >= WL_SURFACE_SET_BUFFER_SCALE_SINCE_VERSION ? output.size.scale : 1;
 }
 
 bool WaylandSaver::WaitForConfigures(Session& session, const Covers& covers) {
     using Clock = std::chrono::steady_clock;
     const auto deadline = Clock::now() + std::chrono::milliseconds(kConfigureTimeoutMs);
     while (!std::all_of(covers.begin(), covers.end(),
-                        [](const auto& cover) { return cover->configured() || cover->closed(); })) {
+                        [](const auto& cover) { return cover->answered() || cover->closed(); })) {
         const auto left =
             std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
         if (left <= 0) {
@@ -92,22 +59,6 @@ bool WaylandSaver::WaitForConfigures(Session& session, const Covers& covers) {
         }
     }
     return true;
-}
-
-void WaylandSaver::Drop(Covers& covers, Cover* cover) {
-    if (cover == pointerCover_) {
-        pointerCover_ = nullptr;
-    }
-    const bool hadCrawlet = cover == crawletCover_;
-    covers.erase(std::find_if(covers.begin(), covers.end(),
-                              [cover](const auto& c) { return c.get() == cover; }));
-    if (hadCrawlet) {
-        // The crawlet moves to the first picture left, repainted from its state.
-        crawletCover_ = pictures_.empty() ? nullptr : pictures_.front().get();
-        if (crawletCover_ != nullptr) {
-            crawletCover_->RequestPaint();
-        }
-    }
 }
 
 int WaylandSaver::Run() {
@@ -134,22 +85,21 @@ int WaylandSaver::Run() {
     if (closeRequested_) {
         return 0;  // a signal before anything was shown
     }
-    form_ = std::make_unique<frmMain>(*this, surface_, run_.settings, run_.counters, run_.memory);
-    crawletCover_->RequestPaint();
-    if (!Present()) {  // the size the load reads comes from here
-        return 1;
-    }
-    form_->Load();
 
     bool signalled = false;
     while (!closeRequested_ && !fatal_ && !failed_ && !signalled) {
         // The pictures' connection: what came back since the last turn (buffers
         // released, sizes), then this turn's frame, sent at once.
-        if (picture_.Drain() == Pumped::Lost || !Present() || !picture_.Flush()) {
+        if (picture_.Drain() == Pumped::Lost || !LoadWhenPlaced() || !Present() ||
+            !picture_.Flush()) {
             Fail(picture_.ConnectionError());
             break;
         }
-        const auto timeout = timers_.TimeoutMs(linux_host::TimerSchedule::Clock::now());
+        // Until the crawlet has a cover (no output yet), the pictures'
+        // connection is read a few times a second for the outputs' news.
+        constexpr int kPlacingPollMs = 100;
+        const auto timeout = form_ ? timers_.TimeoutMs(linux_host::TimerSchedule::Clock::now())
+                                   : std::optional<int>(kPlacingPollMs);
         const Pumped pumped = input_.Pump(run_.signals, timeout);
         if (pumped == Pumped::Lost) {
             Fail(input_.ConnectionError());
@@ -165,28 +115,35 @@ int WaylandSaver::Run() {
     if (fatal_ || failed_) {
         return 1;  // the message is out; the program ends at once
     }
-    form_->Unload();
+    if (form_) {
+        form_->Unload();
+    }
     picture_.Flush();
     input_.Flush();
     return 0;
 }
 
+bool WaylandSaver::LoadWhenPlaced() {
+    if (form_ || crawletCover_ == nullptr || crawletCover_->closed() ||
+        !crawletCover_->configured()) {
+        return true;
+    }
+    form_ = std::make_unique<frmMain>(*this, surface_, run_.settings, run_.counters, run_.memory);
+    crawletCover_->RequestPaint();
+    if (!Present()) {  // the size the load reads comes from here
+        return false;
+    }
+    form_->Load();
+    restartCrawlet_ = false;  // the load has just put it at the centre
+    return true;
+}
+
 bool WaylandSaver::Present() {
-    // Covers the compositor closed (their output went) are dropped.
-    for (Covers* covers : {&pictures_, &inputs_}) {
-        for (std::size_t i = covers->size(); i-- > 0;) {
-            if ((*covers)[i]->closed()) {
-                Drop(*covers, (*covers)[i].get());
-            }
-        }
-    }
-    if (pictures_.empty() || inputs_.empty()) {
-        return Fail("the Wayland compositor closed every cover of the saver");
-    }
+    FollowCovers();
     std::string error;
     for (Covers* covers : {&pictures_, &inputs_}) {
         for (const auto& cover : *covers) {
-            if (!cover->configured() || !cover->TakeNeedsPaint()) {
+            if (cover->closed() || !cover->configured() || !cover->TakeNeedsPaint()) {
                 continue;
             }
             if (cover.get() != crawletCover_) {
@@ -198,11 +155,17 @@ bool WaylandSaver::Present() {
             // All again on new buffers: the label, then the chain over it, as
             // the X11 saver repaints.
             surface_.Resize(cover->width(), cover->height(), ScaleOf(cover->output()));
+            if (restartCrawlet_ && form_) {
+                RestartCrawlet();
+            }
             surface_.DrawLabel(labelVisible_, caption_);
             if (form_) {
                 form_->Paint(surface_);
             }
         }
+    }
+    if (crawletCover_ == nullptr || crawletCover_->closed()) {
+        return true;  // drawing waits for a cover; a new one is repainted whole
     }
     if (surface_.overflowed()) {
         crawletCover_->RequestPaint();  // shown whole again on the next turn
@@ -246,33 +209,6 @@ void WaylandSaver::StartTimer(SaverTimer timer, std::uint32_t intervalMs) {
 void WaylandSaver::FatalMessage(std::string_view text) {
     std::fprintf(stderr, "quillomir: %.*s\n", static_cast<int>(text.size()), text.data());
     fatal_ = true;
-}
-
-void WaylandSaver::OutputReady(Output& output) {
-    const bool picture = output.session == &picture_;
-    Covers& covers = picture ? pictures_ : inputs_;
-    covers.push_back(std::make_unique<Cover>(picture ? picture_ : input_, output,
-                                             picture ? Cover::Kind::Picture : Cover::Kind::Input));
-    if (picture && crawletCover_ == nullptr) {
-        crawletCover_ = covers.back().get();
-    }
-}
-
-void WaylandSaver::OutputChanged(Output& output) {
-    if (crawletCover_ != nullptr && &crawletCover_->output() == &output &&
-        ScaleOf(output) != surface_.scale()) {
-        crawletCover_->RequestPaint();
-    }
-}
-
-void WaylandSaver::OutputGone(Output& output) {
-    Covers& covers = output.session == &picture_ ? pictures_ : inputs_;
-    for (const auto& cover : covers) {
-        if (&cover->output() == &output) {
-            Drop(covers, cover.get());
-            return;
-        }
-    }
 }
 
 std::pair<std::int32_t, std::int32_t> WaylandSaver::Twips(double x, double y) const {

@@ -4,6 +4,12 @@
 // pointer move ends it, and a touch as a click; SIGTERM and SIGINT end it
 // cleanly.
 //
+// Outputs come and go while it runs (a monitor switched off, a dock): each
+// new one is covered, a cover the compositor closes over an output that is
+// still there is made again, and with no output at all the saver waits. The
+// crawlet starts afresh at the centre of the output it moves to, and comes
+// back to the output --output names when that one returns.
+//
 // Two connections, so that the saver wakes once a tick and on input, never
 // for the compositor's answers to its frames: the pictures live on one, read
 // once a tick (a frame's buffer comes back while the saver sleeps, and waits
@@ -67,7 +73,19 @@ class WaylandSaver : public SaverHost, public SessionEvents {
     bool Fail(const std::string& message);
     bool CoverOutputs();
     bool WaitForConfigures(Session& session, const Covers& covers);
+    // Loads the form once the crawlet has a cover with a size to read; false on failure.
+    bool LoadWhenPlaced();
+    Covers& CoversOf(const Output& output);
     void Drop(Covers& covers, Cover* cover);
+    // Moves the crawlet off a closed cover, or back to the --output one, and
+    // makes covers again that the compositor closed while their output stayed.
+    void FollowCovers();
+    void RenewClosed();
+    Cover* BestPicture() const;  // the --output one, else the first; shown, not closed
+    // The crawlet on `cover` (or nowhere); started afresh where its output changes.
+    void PlaceCrawlet(Cover* cover);
+    void RestartCrawlet();  // on the surface as just resized
+    bool Wanted(const Output& output) const;
     int ScaleOf(const Output& output) const;
     // Shows what changed: new sizes, closed covers, the crawlet's frame.
     bool Present();
@@ -80,6 +98,7 @@ class WaylandSaver : public SaverHost, public SessionEvents {
     Covers pictures_;
     Covers inputs_;
     Cover* crawletCover_ = nullptr;
+    bool restartCrawlet_ = false;  // at the centre of its cover, at the next paint
     CrawletSurface surface_;
     std::unique_ptr<frmMain> form_;
     linux_host::TimerSchedule timers_;

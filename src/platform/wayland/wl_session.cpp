@@ -16,9 +16,9 @@ namespace {
 
 // Versions this saver speaks; a compositor's lower ones are used as they are.
 constexpr std::uint32_t kCompositorVersion = 4;  // damage_buffer
-constexpr std::uint32_t kOutputVersion = 4;      // name
 constexpr std::uint32_t kSeatVersion = 5;        // release of pointer and keyboard
 constexpr std::uint32_t kLayerShellVersion = 4;
+constexpr std::uint32_t kXdgOutputVersion = 3;  // wl_output's done ends its descriptions
 constexpr int kStartTimeoutMs = 5000;
 
 template <typename T>
@@ -40,42 +40,6 @@ struct Session::Seat {
 
 // The listeners: each event goes to the session, or on to the saver.
 struct SessionListeners {
-    static void Geometry(void* data, wl_output*, std::int32_t x, std::int32_t y, std::int32_t,
-                         std::int32_t, std::int32_t, const char*, const char*, std::int32_t) {
-        auto* output = static_cast<Output*>(data);
-        output->x = x;
-        output->y = y;
-    }
-    static void Mode(void*, wl_output*, std::uint32_t, std::int32_t, std::int32_t, std::int32_t) {}
-    static void Scale(void* data, wl_output*, std::int32_t factor) {
-        static_cast<Output*>(data)->scale = std::clamp(factor, 1, 16);
-    }
-    static void Name(void* data, wl_output*, const char* name) {
-        static_cast<Output*>(data)->name = name != nullptr ? name : "";
-    }
-    static void Description(void*, wl_output*, const char*) {}
-    static void Done(void* data, wl_output*) {
-        auto* output = static_cast<Output*>(data);
-        Session* session = output->session;
-        const bool first = !output->ready;
-        output->ready = true;
-        if (session->started_) {
-            if (first) {
-                session->events_.OutputReady(*output);
-            } else {
-                session->events_.OutputChanged(*output);
-            }
-        }
-    }
-    static constexpr wl_output_listener kOutput = {
-        .geometry = Geometry,
-        .mode = Mode,
-        .done = Done,
-        .scale = Scale,
-        .name = Name,
-        .description = Description,
-    };
-
     static void Enter(void* data, wl_pointer* pointer, std::uint32_t serial, wl_surface* surface,
                       wl_fixed_t x, wl_fixed_t y) {
         auto* seat = static_cast<Session::Seat*>(data);
@@ -219,6 +183,12 @@ void Session::OnGlobal(void* data, wl_registry* registry, std::uint32_t id, cons
     } else if (name == wp_viewporter_interface.name && !session->viewporter_) {
         session->viewporter_.reset(
             Bind<wp_viewporter>(registry, id, &wp_viewporter_interface, version, 1));
+    } else if (name == zxdg_output_manager_v1_interface.name && !session->xdgOutputs_) {
+        session->xdgOutputs_.reset(Bind<zxdg_output_manager_v1>(
+            registry, id, &zxdg_output_manager_v1_interface, version, kXdgOutputVersion));
+        for (const auto& output : session->outputs_) {
+            session->DescribeOutput(*output);
+        }
     } else if (name == wl_output_interface.name) {
         session->AddOutput(id, version);
     } else if (name == wl_seat_interface.name && session->withSeats_) {
@@ -242,21 +212,6 @@ void Session::OnGlobalRemove(void* data, wl_registry*, std::uint32_t id) {
     seats.erase(std::remove_if(seats.begin(), seats.end(),
                                [id](const std::unique_ptr<Seat>& seat) { return seat->id == id; }),
                 seats.end());
-}
-
-void Session::AddOutput(std::uint32_t id, std::uint32_t version) {
-    auto output = std::make_unique<Output>();
-    output->session = this;
-    output->id = id;
-    output->proxy.reset(
-        Bind<wl_output>(registry_.get(), id, &wl_output_interface, version, kOutputVersion));
-    wl_output_add_listener(output->proxy.get(), &SessionListeners::kOutput, output.get());
-    // Without `done` (version 1) what the bind sends is all there is.
-    output->ready = version < WL_OUTPUT_DONE_SINCE_VERSION;
-    outputs_.push_back(std::move(output));
-    if (started_ && outputs_.back()->ready) {
-        events_.OutputReady(*outputs_.back());
-    }
 }
 
 void Session::AddSeat(std::uint32_t id, std::uint32_t version) {
@@ -300,10 +255,6 @@ bool Session::Start(linux_host::TerminationSignals& signals, std::string& error,
         error =
             "the Wayland compositor offers no wlr-layer-shell-unstable-v1, so no client can "
             "cover its screen (GNOME has none); on such a desktop use its own screen blanking";
-        return false;
-    }
-    if (outputs_.empty()) {
-        error = "the Wayland compositor lists no outputs to cover";
         return false;
     }
     started_ = true;

@@ -1,7 +1,9 @@
 // A connection to the compositor and what the saver takes from it: the
 // compositor, shared memory, the layer shell and the viewporter (when
-// offered), the outputs as they come and go, and (on the connection that
-// takes input) every seat's keyboard, pointer and touch. Events go to the saver.
+// offered), the outputs as they come and go (with xdg-output's names and
+// sizes where offered: wl_output names outputs only from version 4), and (on
+// the connection that takes input) every seat's keyboard, pointer and touch. Events
+// go to the saver.
 // Every wait has a deadline and ends on SIGTERM or SIGINT, so that no
 // compositor can hang the saver.
 #pragma once
@@ -15,9 +17,11 @@
 #include <vector>
 
 #include "linux/termination_signals.h"
+#include "output_size.h"
 #include "viewporter-client-protocol.h"
 #include "wl_object.h"
 #include "wlr-layer-shell-unstable-v1-client-protocol.h"
+#include "xdg-output-unstable-v1-client-protocol.h"
 
 namespace quillomir::wayland {
 
@@ -28,6 +32,8 @@ QUILLOMIR_WL_DELETE(zwlr_layer_shell_v1,
 QUILLOMIR_WL_DELETE(zwlr_layer_surface_v1, zwlr_layer_surface_v1_destroy(object))
 QUILLOMIR_WL_DELETE(wp_viewporter, wp_viewporter_destroy(object))
 QUILLOMIR_WL_DELETE(wp_viewport, wp_viewport_destroy(object))
+QUILLOMIR_WL_DELETE(zxdg_output_manager_v1, zxdg_output_manager_v1_destroy(object))
+QUILLOMIR_WL_DELETE(zxdg_output_v1, zxdg_output_v1_destroy(object))
 
 class Session;
 
@@ -35,11 +41,16 @@ struct Output {
     Session* session = nullptr;
     std::uint32_t id = 0;  // its global's name in the registry
     WlObject<wl_output> proxy;
-    std::string name;  // empty where the compositor names no outputs
-    int x = 0;         // its place in the compositor's layout
+    WlObject<zxdg_output_v1> xdg;  // destroyed before the wl_output it describes
+    std::string name;              // wl_output's, from version 4
+    std::string xdgName;           // xdg-output's, from its version 2
+    int x = 0;                     // its place in the compositor's layout
     int y = 0;
-    int scale = 1;
+    OutputSize size;
     bool ready = false;  // described in full at least once
+
+    // The name to match --output against; empty where the compositor names none.
+    const std::string& Name() const { return name.empty() ? xdgName : name; }
 };
 
 class SessionEvents {
@@ -70,7 +81,8 @@ class Session {
     Session& operator=(const Session&) = delete;
 
     // Binds the globals and waits until the outputs are described; false with
-    // the reason (no layer shell, no output, a compositor that does not answer).
+    // the reason (no layer shell, a compositor that does not answer). There
+    // may be no output yet: the saver waits for one.
     // `terminated` tells a signal from a failure.
     bool Start(linux_host::TerminationSignals& signals, std::string& error, bool& terminated);
 
@@ -100,8 +112,11 @@ class Session {
                          std::uint32_t version);
     static void OnGlobalRemove(void* data, wl_registry* registry, std::uint32_t id);
     void AddOutput(std::uint32_t id, std::uint32_t version);
+    void DescribeOutput(Output& output);  // asks xdg-output about it, where offered
+    void OutputDone(Output& output);      // a full description has arrived
     void AddSeat(std::uint32_t id, std::uint32_t version);
     friend struct SessionListeners;
+    friend struct OutputListeners;
 
     // Dispatches what is queued and holds the read, so that no event slips in
     // between the dispatch and the wait; false when the connection failed.
@@ -116,6 +131,7 @@ class Session {
     WlObject<wl_shm> shm_;
     WlObject<zwlr_layer_shell_v1> layerShell_;
     WlObject<wp_viewporter> viewporter_;
+    WlObject<zxdg_output_manager_v1> xdgOutputs_;
     std::vector<std::unique_ptr<Output>> outputs_;
     std::vector<std::unique_ptr<Seat>> seats_;
 };
