@@ -2,7 +2,7 @@
 .PHONY: all deps build build-native build-win32 build-win64 test test-native test-win32 test-win64 \
         test-e2e run clean test-sanitize test-fuzz-corpus fuzz dist test-dist \
         test-linux-e2e test-linux-dialog run-linux install bench bench-linux test-quick test-i386 \
-        deb screenshots soak test-soak-short test-desktops
+        deb screenshots soak test-soak-short test-desktops test-tools
 
 JOBS ?= 2
 export WINEDEBUG := -all
@@ -31,7 +31,7 @@ build-win64:
 # Every suite runs whatever the others gave; tools/run-suites prints each one's
 # time and result at the end.
 TEST_SUITES = test-native test-win32 test-win64 test-e2e test-linux-e2e test-linux-dialog \
-              test-soak-short test-sanitize test-fuzz-corpus test-dist test-i386
+              test-soak-short test-tools test-sanitize test-fuzz-corpus test-dist test-i386
 test: build
 	@rm -rf build/wine
 	@MAKE="$(MAKE)" tools/run-suites "make test" $(TEST_SUITES)
@@ -183,6 +183,11 @@ test-soak-short: deps build-native build-win64
 # cached Debian 13 root with the last commit's .deb installed by apt
 # (tools/desktops/run-matrix, docs/desktops.md). Needs root; not part of
 # `make test` yet.
+# The desktop matrix's own logic (pictures judged, verdicts, the root's cache),
+# without a root or a compositor: seconds.
+test-tools:
+	PYTHONDONTWRITEBYTECODE=1 $(PYTEST) -q -p no:cacheprovider tests/desktops
+
 test-desktops: deps
 	PYTHONDONTWRITEBYTECODE=1 $(PYTEST) -q -p no:cacheprovider tests/desktops
 	tools/desktops/run-matrix

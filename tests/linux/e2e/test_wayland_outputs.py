@@ -52,7 +52,16 @@ class Fake:
     def until(self, wanted, seconds: float = 10) -> list[str]:
         """The lines up to the first that `wanted` accepts, within `seconds`
         in all (a busy compositor never lets a per-line wait run out); empty
-        on a timeout."""
+        on a timeout, with the last lines seen kept in `missed`."""
+        seen = self.during(seconds, wanted)
+        if seen and wanted(seen[-1]):
+            return seen
+        self.missed = seen[-20:]
+        return []
+
+    def during(self, seconds: float, until=lambda line: False) -> list[str]:
+        """Every line that comes within `seconds`, or up to the first that
+        `until` accepts."""
         seen = []
         deadline = time.monotonic() + seconds
         while (left := deadline - time.monotonic()) > 0:
@@ -60,19 +69,7 @@ class Fake:
                 seen.append(self.lines.get(timeout=left))
             except queue.Empty:
                 break
-            if wanted(seen[-1]):
-                return seen
-        self.missed = seen[-20:]
-        return []
-
-    def during(self, seconds: float) -> list[str]:
-        """Every line that comes within `seconds`."""
-        seen = []
-        deadline = time.monotonic() + seconds
-        while (left := deadline - time.monotonic()) > 0:
-            try:
-                seen.append(self.lines.get(timeout=left))
-            except queue.Empty:
+            if until(seen[-1]):
                 break
         return seen
 
