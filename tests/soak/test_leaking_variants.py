@@ -1,5 +1,6 @@
 """The soak against savers that leak: the real saver with a preloaded library
-(leaky/leak_shim.c) that makes it leak one thing. Each variant runs a short
+(leaky/leak_shim.c) that makes it leak one thing, and the Windows saver built
+with a leaking SelectObject (leaky/leak_brush.cpp). Each variant runs a short
 long run of its own kind only, all at once, and must fail on the figure its
 leak raises and on no other. (The real saver passing is `make
 test-soak-short` itself, which runs right after these.)"""
@@ -26,15 +27,19 @@ VARIANTS = {
     # The compositor keeps every buffer and its pool's memory; the saver's own
     # figures stay level, as it freed its side.
     "wl_buffer": ("wayland", {"sway_shm_maps"}),
+    # The Windows saver built with a SelectObject that leaks a brush each time
+    # (leaky/leak_brush.cpp): two a disc, only the GDI count rises.
+    "brush": ("wine", {"gdi_objects"}),
 }
+LEAKY_SCR = ROOT / "build" / "win64" / "leaky-brush" / "Quillomir.scr"
 
 
 @pytest.fixture(scope="module")
 def soaked(tmp_path_factory):
     """Every variant's verdict, from soaks run side by side."""
-    for program in ("quillomir", "wayland/quillomir"):
-        if not (NATIVE / program).exists():
-            pytest.fail(f"{NATIVE / program} is missing: build it first (make build-native)")
+    for program in (NATIVE / "quillomir", NATIVE / "wayland" / "quillomir", LEAKY_SCR):
+        if not program.exists():
+            pytest.fail(f"{program} is missing: build it first (make build-native build-win64)")
     work = tmp_path_factory.mktemp("leaky")
     shim = work / "leak_shim.so"
     compiler = shutil.which("cc") or shutil.which("gcc") or "g++"
@@ -42,10 +47,12 @@ def soaked(tmp_path_factory):
                     str(Path(__file__).parent / "leaky" / "leak_shim.c"), "-ldl"], check=True)
     running = {}
     for leak, (kind, _) in VARIANTS.items():
+        how = ["--scr", str(LEAKY_SCR)] if kind == "wine" else \
+            ["--preload", str(shim), "--leak", leak]
         running[leak] = subprocess.Popen(
             [sys.executable, str(ROOT / "tools" / "soak" / "soak.py"), "--kinds", kind,
              "--only", "long", "--minutes", "1.5", "--warm-up", "30", "--interval", "10",
-             "--no-load", "--preload", str(shim), "--leak", leak, "--out", str(work / leak)],
+             "--no-load", *how, "--out", str(work / leak)],
             stdout=subprocess.DEVNULL, stderr=subprocess.STDOUT)
     found = {}
     for leak, proc in running.items():

@@ -264,10 +264,9 @@ class WineKind(_OnXvfb):
     end_how = "a key press"
     end_seconds = 20.0
 
-    def __init__(self, scr: Path, base_prefix: Path, workdir: Path, mark: str):
+    def __init__(self, scr: Path, probe: Path, base_prefix: Path, workdir: Path, mark: str):
         super().__init__(workdir, mark)
-        self.scr, self.base = scr, base_prefix
-        self.probe = scr.parent / "quillomir_ui_probe.exe"
+        self.scr, self.probe, self.base = scr, probe, base_prefix
         self.prefix = workdir / "prefix"
         self.wine: xwine.Wine | None = None
         self.keeper: subprocess.Popen | None = None

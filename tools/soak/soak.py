@@ -274,6 +274,9 @@ def main() -> int:
     parser.add_argument("--out", type=Path, default=ROOT / "build" / "soak")
     parser.add_argument("--native", type=Path, default=ROOT / "build" / "native")
     parser.add_argument("--win64", type=Path, default=ROOT / "build" / "win64")
+    parser.add_argument("--scr", type=Path,
+                        help="the Windows saver to soak (WIN64/Quillomir.scr); the probe "
+                             "stays WIN64's")
     args = parser.parse_args()
     if args.short:
         # The first minute's average (the label's first new caption, the first
@@ -299,9 +302,9 @@ def main() -> int:
     out = args.out.resolve()
     shutil.rmtree(out, ignore_errors=True)
     out.mkdir(parents=True)
-    binary, scr = args.native / "quillomir", args.win64 / "Quillomir.scr"
-    needed = {"x11": [binary], "x11-root": [binary],
-              "wine": [scr, scr.parent / "quillomir_ui_probe.exe"],
+    binary, scr = args.native / "quillomir", args.scr or args.win64 / "Quillomir.scr"
+    probe = args.win64 / "quillomir_ui_probe.exe"
+    needed = {"x11": [binary], "x11-root": [binary], "wine": [scr, probe],
               "wayland": [binary, args.native / "wayland" / "quillomir"]}
     for path in dict.fromkeys(p for kind in sorted(wanted) for p in needed[kind]):
         if not path.exists():
@@ -329,7 +332,7 @@ def main() -> int:
     def wine_kind(work: Path, job_mark: str):
         if prefix_error:
             raise RuntimeError(f"no Wine prefix: {prefix_error[0]}")
-        return kinds.WineKind(scr, base, work, job_mark)
+        return kinds.WineKind(scr, probe, base, work, job_mark)
 
     def preloaded(kind):
         kind.preload = str(args.preload.resolve()) if args.preload else None
