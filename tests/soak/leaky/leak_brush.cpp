@@ -13,8 +13,8 @@ namespace {
 using SelectObjectFn = HGDIOBJ(WINAPI*)(HDC, HGDIOBJ);
 
 SelectObjectFn RealSelectObject() {
-    static const auto real = reinterpret_cast<SelectObjectFn>(reinterpret_cast<void*>(
-        GetProcAddress(GetModuleHandleW(L"gdi32.dll"), "SelectObject")));
+    static const auto real = reinterpret_cast<SelectObjectFn>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"gdi32.dll"), "SelectObject")));
     return real;
 }
 

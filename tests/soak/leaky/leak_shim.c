@@ -11,32 +11,31 @@
  *
  * Anything else (or nothing) leaves the saver as it is. */
 #define _GNU_SOURCE
+#include <X11/Xlib.h>
 #include <dlfcn.h>
+#include <stdarg.h>
 #include <stdint.h>
 #include <stdlib.h>
 #include <string.h>
-#include <stdarg.h>
-#include <X11/Xlib.h>
 #include <wayland-client-core.h>
 
-static int leaking(const char *what) {
-    const char *chosen = getenv("QUILLOMIR_LEAK");
+static int leaking(const char* what) {
+    const char* chosen = getenv("QUILLOMIR_LEAK");
     return chosen != NULL && strcmp(chosen, what) == 0;
 }
 
-static void *next(const char *name) {
-    void *found = dlsym(RTLD_NEXT, name);
+static void* next(const char* name) {
+    void* found = dlsym(RTLD_NEXT, name);
     if (found == NULL) {
         abort(); /* preloaded into a program that does not use it */
     }
     return found;
 }
 
-int XDrawString(Display *display, Drawable d, GC gc, int x, int y, const char *text,
-                int length) {
-    static int (*real)(Display *, Drawable, GC, int, int, const char *, int);
+int XDrawString(Display* display, Drawable d, GC gc, int x, int y, const char* text, int length) {
+    static int (*real)(Display*, Drawable, GC, int, int, const char*, int);
     if (real == NULL) {
-        real = (int (*)(Display *, Drawable, GC, int, int, const char *, int))next("XDrawString");
+        real = (int (*)(Display*, Drawable, GC, int, int, const char*, int))next("XDrawString");
     }
     if (leaking("gc")) {
         XCreateGC(display, d, 0, NULL);
@@ -44,20 +43,20 @@ int XDrawString(Display *display, Drawable d, GC gc, int x, int y, const char *t
     return real(display, d, gc, x, y, text, length);
 }
 
-static void *volatile lost;
+static void* volatile lost;
 
-int XNextEvent(Display *display, XEvent *event) {
-    static int (*real)(Display *, XEvent *);
+int XNextEvent(Display* display, XEvent* event) {
+    static int (*real)(Display*, XEvent*);
     if (real == NULL) {
-        real = (int (*)(Display *, XEvent *))next("XNextEvent");
+        real = (int (*)(Display*, XEvent*))next("XNextEvent");
     }
     int result = real(display, event);
     if (event->type == Expose && leaking("expose")) {
         /* Touched, so that it is resident; chained to a global, so that the
          * compiler cannot drop an allocation nobody reads. */
-        void **block = malloc(4096);
+        void** block = malloc(4096);
         memset(block, 1, 4096);
-        *block = (void *)lost;
+        *block = (void*)lost;
         lost = block;
     }
     return result;
@@ -70,14 +69,14 @@ int XNextEvent(Display *display, XEvent *event) {
  * libwayland reads. */
 #define MOST_ARGUMENTS 20
 
-struct wl_proxy *wl_proxy_marshal_flags(struct wl_proxy *proxy, uint32_t opcode,
-                                        const struct wl_interface *interface, uint32_t version,
+struct wl_proxy* wl_proxy_marshal_flags(struct wl_proxy* proxy, uint32_t opcode,
+                                        const struct wl_interface* interface, uint32_t version,
                                         uint32_t flags, ...) {
-    static struct wl_proxy *(*array)(struct wl_proxy *, uint32_t, const struct wl_interface *,
-                                     uint32_t, uint32_t, union wl_argument *);
+    static struct wl_proxy* (*array)(struct wl_proxy*, uint32_t, const struct wl_interface*,
+                                     uint32_t, uint32_t, union wl_argument*);
     if (array == NULL) {
-        array = (struct wl_proxy * (*)(struct wl_proxy *, uint32_t, const struct wl_interface *,
-                                       uint32_t, uint32_t, union wl_argument *))
+        array = (struct wl_proxy * (*)(struct wl_proxy*, uint32_t, const struct wl_interface*,
+                                       uint32_t, uint32_t, union wl_argument*))
             next("wl_proxy_marshal_array_flags");
     }
     if ((flags & WL_MARSHAL_FLAG_DESTROY) && leaking("wl_buffer") &&
@@ -89,7 +88,7 @@ struct wl_proxy *wl_proxy_marshal_flags(struct wl_proxy *proxy, uint32_t opcode,
     va_list list;
     va_start(list, flags);
     for (int i = 0; i < MOST_ARGUMENTS; ++i) {
-        args[i].o = va_arg(list, struct wl_object *);
+        args[i].o = va_arg(list, struct wl_object*);
     }
     va_end(list);
     return array(proxy, opcode, interface, version, flags, args);
