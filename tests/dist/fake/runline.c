@@ -3,8 +3,9 @@
    bits of a code such as 3010), exiting with it too: the installer tests run the uninstall entry's
    commands as Windows would. `wine` alone would quote their unquoted _?=
    folder, which the uninstaller then would not recognise. */
-#include <shellapi.h>
 #include <windows.h>
+// after windows.h, whose types it uses
+#include <shellapi.h>
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE previous, PWSTR line, int show) {
     (void)instance;
