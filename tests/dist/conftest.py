@@ -68,6 +68,7 @@ def release(version, deb_version) -> dict:
         "dsc": DIST / f"quillomir_{deb_version}.dsc",
         "debian-tarball": DIST / f"quillomir_{deb_version}.debian.tar.xz",
         "changes": DIST / f"quillomir_{deb_version}_{deb_arch()}.changes",
+        "buildinfo": DIST / f"quillomir_{deb_version}_{deb_arch()}.buildinfo",
         **{kind: DIST / "winget" / name for kind, name in WINGET_MANIFESTS.items()},
         "sums": DIST / "SHA256SUMS",
     }

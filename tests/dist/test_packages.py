@@ -239,7 +239,8 @@ def test_winget_refuses_a_download_address_that_is_not_http(identity, release, t
 def test_pictures_are_small_and_shown(release):
     pictures = sorted((ROOT / "docs" / "images").glob("*.png"))
     assert {p.name for p in pictures} == {"saver.png", "settings.png", "about.png",
-                                          "linux-settings.png"}
+                                          "linux-settings.png", "linux-saver.png",
+                                          "wayland-saver.png"}
     readme = (ROOT / "README.md").read_text()
     # The README opens with the saver.
     assert readme.split("\n")[2].startswith("![") and "(docs/images/saver.png)" in readme
