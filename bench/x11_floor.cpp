@@ -3,17 +3,12 @@
 // screen, and a poll on the X connection that wakes once a second to flush.
 #include <X11/Xlib.h>
 #include <poll.h>
-#include <signal.h>
-#include <sys/signalfd.h>
 #include <unistd.h>
 
+#include "termination_fd.h"
+
 int main() {
-    sigset_t signals;
-    sigemptyset(&signals);
-    sigaddset(&signals, SIGTERM);
-    sigaddset(&signals, SIGINT);
-    sigprocmask(SIG_BLOCK, &signals, nullptr);
-    const int signalFd = signalfd(-1, &signals, SFD_CLOEXEC);
+    const int signalFd = bench::TerminationSignalFd();
 
     Display* display = XOpenDisplay(nullptr);
     if (display == nullptr) {

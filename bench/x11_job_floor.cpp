@@ -4,19 +4,13 @@
 // disc put out in black, a new one drawn in colour).
 #include <X11/Xlib.h>
 #include <poll.h>
-#include <signal.h>
-#include <sys/signalfd.h>
 #include <unistd.h>
 
 #include "proc_job.h"
+#include "termination_fd.h"
 
 int main() {
-    sigset_t signals;
-    sigemptyset(&signals);
-    sigaddset(&signals, SIGTERM);
-    sigaddset(&signals, SIGINT);
-    sigprocmask(SIG_BLOCK, &signals, nullptr);
-    const int signalFd = signalfd(-1, &signals, SFD_CLOEXEC);
+    const int signalFd = bench::TerminationSignalFd();
     const int timerFd = bench::OneSecondTimer();
 
     Display* display = XOpenDisplay(nullptr);
