@@ -179,18 +179,20 @@ test-soak-short: deps build-native build-win64
 	PYTHONDONTWRITEBYTECODE=1 $(PYTEST) -q -p no:cacheprovider tests/soak
 	python3 tools/soak/soak.py --short --out build/soak-short
 
-# The saver on the desktops Debian 13 ships, each compositor headless in a
-# cached Debian 13 root with the last commit's .deb installed by apt
-# (tools/desktops/run-matrix, docs/desktops.md). Needs root; not part of
-# `make test` yet.
-# The desktop matrix's own logic (pictures judged, verdicts, the root's cache),
-# without a root or a compositor: seconds.
+# The desktop matrix's own logic (pictures judged, verdicts, the README's
+# table, the root's cache), without a root or a compositor: seconds.
 test-tools:
 	PYTHONDONTWRITEBYTECODE=1 $(PYTEST) -q -p no:cacheprovider tests/desktops
 
+# The saver on the desktops Debian 13 and unstable ship, each compositor
+# headless in a cached Debian root with the package installed by apt
+# (tools/desktops/run-matrix, docs/desktops.md): DEB=FILE, or a package built
+# from the last commit. Needs root. A suite of its own, which .ci/run runs
+# after `make test`; fails when a desktop fails or the README's desktop table
+# says other than it saw.
 test-desktops: deps
 	PYTHONDONTWRITEBYTECODE=1 $(PYTEST) -q -p no:cacheprovider tests/desktops
-	tools/desktops/run-matrix
+	tools/desktops/run-matrix $(if $(DEB),--deb $(DEB))
 
 clean:
 	rm -rf build

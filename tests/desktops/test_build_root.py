@@ -55,6 +55,17 @@ def test_each_suite_and_package_list_is_built_once(build):
     assert len(calls) == 3 and "--include" not in calls[2]
 
 
+@pytest.mark.parametrize("suite, sources", [
+    ("trixie", ["trixie main", "trixie-updates main", "trixie-security main"]),
+    ("sid", ["sid main"]),  # unstable has no updates or security suites
+])
+def test_each_suite_gets_the_sources_it_has(build, suite, sources):
+    r, calls = build(suite, "grim")
+    assert r.returncode == 0, r.stderr
+    assert all(f" {source}" in calls[0] for source in sources)
+    assert calls[0].count(" main") == len(sources)
+
+
 @pytest.mark.parametrize("suite", ["Trixie", "../trixie", "trixie 13"])
 def test_a_name_that_is_no_suite_is_refused_before_building(build, suite):
     r, calls = build(suite)

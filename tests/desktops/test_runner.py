@@ -17,7 +17,7 @@ sys.dont_write_bytecode = True
 TOOLS = Path(__file__).resolve().parents[2] / "tools"
 sys.path.insert(0, str(TOOLS / "desktops"))
 
-from desktops import DESKTOPS  # noqa: E402
+from desktops import DESKTOPS, SUITES  # noqa: E402
 
 REMOVE = r'''
 import importlib.machinery, os, subprocess, sys
@@ -50,9 +50,16 @@ def test_each_desktop_is_defined_whole(desktop):
     named = {m for arg in desktop.command for m in re.findall(r"\{home\}/([^/\s]+)", arg)}
     written = {name.split("/")[0] for name in desktop.files}
     assert named <= written
+    for text in desktop.files.values():
+        text.format(run="/run", home="/home")  # braces meant for the file are doubled
     assert desktop.capture in (None, "grim", "kwin", "gnome")
     assert desktop.bus or desktop.bus_name is None, "a bus name needs a bus"
     assert bool(desktop.diagnose) == bool(desktop.diagnose_grep)
+    assert desktop.suite in SUITES
+    assert bool(desktop.not_run_if) == bool(desktop.not_run_why)
+    re.compile(desktop.not_run_if)
+    assert not desktop.crawlet_on or desktop.crawlet_on in desktop.outputs
+    assert desktop.command or not (desktop.files or desktop.env or desktop.runner)
 
 
 def test_desktop_names_are_unique_for_their_log_folders():

@@ -67,12 +67,15 @@ def test_a_refusal_is_status_1_and_one_line(status, stderr, refused):
 
 
 @pytest.mark.parametrize("row, expected", [
-    (Result("w", "1", COVERS, optional=True, start_note="no render node"), "not run"),
+    (Result("w", "1", COVERS, not_run="no render node", start_note="exited with 1"), "not run"),
     (Result("s", "1", COVERS, start_note="exited with 1"), "FAIL"),
     (Result("s", "1", COVERS, started=True, covered=True, alive=True, sigterm_0=True), "pass"),
     (Result("s", "1", COVERS, started=True, covered=True, alive=True, sigterm_0=False), "FAIL"),
     (Result("s", "1", COVERS, started=True, covered=True, alive=True, sigterm_0=True,
             idle_starts=False), "FAIL"),
+    (Result("s", "1", COVERS, started=True, covered=True, alive=True, sigterm_0=True,
+            outputs_ok=False), "FAIL"),
+    (Result("k", "1", COVERS, started=True, alive=True, sigterm_0=True, dies_1=False), "FAIL"),
     (Result("k", "1", COVERS, started=True, alive=None), "FAIL"),  # the saver never ran
     (Result("c", "1", REFUSES, started=True, refused=True), "pass"),
     (Result("c", "1", REFUSES, started=True, refused=False), "FAIL"),
@@ -81,3 +84,31 @@ def test_a_row_fails_only_where_something_expected_went_wrong(row, expected):
     assert row.verdict == expected
     assert (expected == "FAIL") == any(f"failed:" in line or "FAIL" in line
                                        for line in verdict.table([row]).splitlines()[2:])
+
+
+def crawlet_rows(width: int, rows: int, side: int = 200) -> verdict.Picture:
+    """A black output with the crawlet `width` pixels wide over `rows` rows."""
+    line = BLUE * width + BLACK * (side - width)
+    return verdict.Picture.of(side, side, line * rows + BLACK * side * (side - rows))
+
+
+@pytest.mark.parametrize("shots, on, ok, why", [
+    ({"A": (1, crawlet_rows(16, 16)), "B": (2, picture(BLACK, BLUE, 0))}, "", True, "on A"),
+    ({"A": (1, picture(BLACK, BLUE, 0)), "B": (2, crawlet_rows(32, 32))}, "B", True, "on B"),
+    # Drawn at scale 1 on a scale-2 output, or scaled twice.
+    ({"A": (1, picture(BLACK, BLUE, 0)), "B": (2, crawlet_rows(16, 16))}, "", False, "16 pixels"),
+    ({"A": (1, crawlet_rows(32, 32)), "B": (2, picture(BLACK, BLUE, 0))}, "", False, "32 pixels"),
+    ({"A": (1, crawlet_rows(16, 16)), "B": (1, crawlet_rows(16, 16))}, "", False, "on 2 of 2"),
+    ({"A": (1, picture(BLACK, BLUE, 0)), "B": (1, picture(BLACK, BLUE, 0))}, "", False, "0 of 2"),
+    ({"A": (1, crawlet_rows(16, 16)), "B": (1, picture(WHITE, BLUE, 0))}, "", False, "B is not"),
+    ({"A": (1, crawlet_rows(16, 16)), "B": (1, picture(BLACK, BLUE, 0))}, "B", False, "not on B"),
+])
+def test_every_output_covered_and_the_crawlet_on_one_at_its_scale(shots, on, ok, why):
+    judged, note = verdict.judge_outputs(shots, on)
+    assert judged is ok and why in note
+
+
+def test_outputs_read_one_by_one_count_as_one_picture():
+    joined = verdict.Picture.joined([crawlet_rows(20, 10), picture(WHITE, BLUE, 0, side=200)])
+    assert (joined.width * joined.height, joined.crawlet, joined.widest) == (80000, 200, 20)
+    assert not joined.covered, "half the screen is the desktop's"
