@@ -32,9 +32,17 @@ def page(*rows: tuple[str, ...]) -> str:
     ([SWAY], [SWAY, CAGE], True, ["README.md has no row for cage"]),
     ([SWAY, CAGE], [SWAY], True, ["README.md has a row for cage, which the matrix has not"]),
     ([SWAY, CAGE], [SWAY], False, []),  # --only sway
+    ([SWAY], [("sway", "1.11 (Debian 13)", *SWAY[2:])], True, []),  # a newer root: only noted
 ])
 def test_each_cell_that_differs_is_named(theirs, seen, whole, wrong):
     assert readme.differences(page(*theirs), seen, whole) == wrong
+
+
+def test_a_version_the_root_no_longer_holds_is_noted():
+    newer = ("sway", "1.11 (Debian 13)", *SWAY[2:])
+    assert readme.stale_versions(page(SWAY, CAGE), [newer, CAGE]) == [
+        "README.md, sway: it names version '1.10 (Debian 13)', the root holds "
+        "'1.11 (Debian 13)' (run-matrix --write-readme brings it up to date)"]
 
 
 def test_a_readme_without_the_markers_is_refused():
