@@ -128,11 +128,11 @@ def check_key(s: Session, r: verdict.Result) -> None:
 
 
 def check_idle(s: Session, r: verdict.Result) -> None:
-    before = set(savers())
+    before = set(savers(s.root.path))
     daemon = s.desktop.idle[0]
     idle = s.root.popen(s.desktop.idle, env=s.env, log=s.out / f"{daemon}.log")
     s.procs.append(idle)
-    started = wait_until(lambda: set(savers()) - before, 20, 0.25)
+    started = wait_until(lambda: set(savers(s.root.path)) - before, 20, 0.25)
     r.idle_starts = bool(started)
     if started:
         r.started_by = daemon

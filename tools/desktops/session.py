@@ -46,12 +46,14 @@ def wayland_socket(root: Chroot) -> str | None:
     return names[0] if names else None
 
 
-def savers() -> list[int]:
-    """The saver processes running on this machine (inside the root or not)."""
+def savers(root: Path) -> list[int]:
+    """The saver processes running inside `root`: one named quillomir
+    elsewhere on the machine (another test's) is none of the matrix's."""
     found = []
     for pid in filter(str.isdigit, os.listdir("/proc")):
         try:
-            if Path(f"/proc/{pid}/comm").read_text().startswith("quillomir"):
+            if Path(f"/proc/{pid}/comm").read_text().startswith("quillomir") and \
+                    os.readlink(f"/proc/{pid}/root") == os.path.realpath(root):
                 found.append(int(pid))
         except OSError:
             pass
