@@ -158,7 +158,7 @@ class FullscreenWithX11 : public testing::TestWithParam<std::vector<std::string_
 TEST_P(FullscreenWithX11, IsRefused) {
     std::vector<std::string_view> args = GetParam();
     args.insert(args.begin(), "--fullscreen");
-    EXPECT_NE(Error(args).find("--fullscreen is for Wayland"), std::string::npos) << args[1];
+    EXPECT_NE(Error(args).find("--fullscreen covers Wayland"), std::string::npos) << args[1];
 }
 
 INSTANTIATE_TEST_SUITE_P(SaverOptions, FullscreenWithX11,
