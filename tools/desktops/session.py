@@ -52,7 +52,7 @@ def savers(root: Path) -> list[int]:
     found = []
     for pid in filter(str.isdigit, os.listdir("/proc")):
         try:
-            if Path(f"/proc/{pid}/comm").read_text().startswith("quillomir") and \
+            if Path(f"/proc/{pid}/comm").read_text().strip() == "quillomir" and \
                     os.readlink(f"/proc/{pid}/root") == os.path.realpath(root):
                 found.append(int(pid))
         except OSError:
