@@ -13,6 +13,7 @@ from __future__ import annotations
 
 from dataclasses import dataclass, field
 
+import gnome_cell
 from verdict import COVERS, REFUSES
 
 WIDTH, HEIGHT = 1280, 800
@@ -40,6 +41,7 @@ class Desktop:
     # go into its row (e.g. which renderer it chose).
     diagnose: list[str] = field(default_factory=list)
     diagnose_grep: str = ""
+    check: object = None  # its own checks, check(session, result), instead of the usual ones
 
 
 DESKTOPS = [
@@ -71,9 +73,9 @@ DESKTOPS = [
     Desktop("GNOME Shell", "gnome-shell",
             ["gnome-shell", "--headless", "--wayland",
              "--virtual-monitor", f"{WIDTH}x{HEIGHT}", "--no-x11"],
-            REFUSES, env={"LIBGL_ALWAYS_SOFTWARE": "1"},
+            COVERS, env=gnome_cell.ENV, files=gnome_cell.FILES,
             capture="gnome", bus=True, bus_name="org.gnome.Shell.Screenshot",
-            note="no layer shell"),
+            check=gnome_cell.check, note="started by its extension"),
     Desktop("mutter", "mutter",
             ["mutter", "--headless", "--wayland", "--virtual-monitor", f"{WIDTH}x{HEIGHT}",
              "--no-x11"],
