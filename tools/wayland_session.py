@@ -45,10 +45,15 @@ class SwaySession:
     """One headless sway (pixman renderer, no input devices) with an output of
     each given size, and scale where given: `outputs` is a list of (width,
     height) or (width, height, scale). `config` adds lines to sway's config;
-    the background is white, so that whatever a cover leaves uncovered shows."""
+    the background is white, so that whatever a cover leaves uncovered shows.
+    `scanout`: whether sway may show a full-screen window's buffer on its output
+    directly, which grim cannot read back from a headless output (it shows
+    what was composited last)."""
 
-    def __init__(self, outputs=((1280, 720),), config: str = "", start_timeout: float = 20):
+    def __init__(self, outputs=((1280, 720),), config: str = "", start_timeout: float = 20,
+                 scanout: bool = True):
         self.outputs_wanted = [tuple(o) for o in outputs]
+        self.scanout = scanout
         self.extra_config = config
         self.start_timeout = start_timeout
         self.folder: Path | None = None
@@ -91,7 +96,8 @@ class SwaySession:
                "WLR_HEADLESS_OUTPUTS": str(len(self.outputs_wanted)),
                "WLR_LIBINPUT_NO_DEVICES": "1"}
         with open(self.log, "wb") as log:
-            self.proc = subprocess.Popen([*as_user(), "sway", "-c", str(config)], env=env,
+            debug = [] if self.scanout else ["-D", "noscanout"]
+            self.proc = subprocess.Popen([*as_user(), "sway", *debug, "-c", str(config)], env=env,
                                          stdout=log, stderr=subprocess.STDOUT,
                                          stdin=subprocess.DEVNULL, start_new_session=True)
         try:

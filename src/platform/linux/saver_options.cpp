@@ -126,6 +126,8 @@ ParsedOptions ParseSaverOptions(const std::vector<std::string_view>& args,
                 return Fail("--x11 and --wayland cannot go together");
             }
             options.forced = system;
+        } else if (name == "fullscreen" && noValue()) {
+            options.fullscreen = true;
         } else if (name == "show-value" && noValue()) {
             options.displayValue = 1;
         } else if (name == "no-show-value" && noValue()) {
@@ -181,7 +183,11 @@ ParsedOptions ParseSaverOptions(const std::vector<std::string_view>& args,
     if (options.output && (x11Option || options.forced == DisplaySystem::X11)) {
         return Fail("--output names a Wayland output; it cannot go with X11 options");
     }
-    const bool wayland = options.forced == DisplaySystem::Wayland || options.output;
+    if (options.fullscreen && (x11Option || options.forced == DisplaySystem::X11)) {
+        return Fail("--fullscreen is for Wayland's windows; it cannot go with X11 options");
+    }
+    const bool wayland =
+        options.forced == DisplaySystem::Wayland || options.output || options.fullscreen;
 
     // Only drawing needs the screen saver's window: --help, --version and
     // --config work whatever the variable holds, and so does a Wayland run.
@@ -209,7 +215,7 @@ SystemChoice ChooseDisplaySystem(const SaverOptions& options,
     if (options.target != SaverTarget::OwnWindow || options.display) {
         return {DisplaySystem::X11, {}};
     }
-    if (options.output) {
+    if (options.output || options.fullscreen) {
         return {DisplaySystem::Wayland, {}};
     }
     const auto set = [](const char* value) { return value != nullptr && *value != '\0'; };
@@ -243,6 +249,10 @@ Where it draws:
                        or the sixth mouse move ends it
   --output NAME        Wayland: the crawlet on output NAME (default: the first
                        output the compositor lists)
+  --fullscreen         Wayland: cover each output with a full-screen window
+                       instead of a layer-shell surface, for a desktop whose
+                       shell keeps such windows on top (GNOME, through
+                       Quillomir's GNOME Shell extension, which passes it)
   --root               X11: the root window, or the window in
                        $XSCREENSAVER_WINDOW; input is the screen saver's,
                        SIGTERM or SIGINT ends it

@@ -27,7 +27,9 @@ struct SaverOptions {
     std::uint32_t windowId = 0;                   // for SaverTarget::Window
     std::optional<std::string> display;           // X11 only
     std::optional<std::string> output;            // Wayland only: the crawlet's output
-    std::optional<DisplaySystem> forced;          // --x11 or --wayland
+    // Wayland only: full-screen windows instead of layer-shell surfaces.
+    bool fullscreen = false;
+    std::optional<DisplaySystem> forced;  // --x11 or --wayland
     // Overrides of the stored settings.
     std::optional<std::int16_t> method;
     std::optional<std::int16_t> displayValue;
@@ -59,7 +61,7 @@ struct SystemChoice {
 
 // The display system a run uses: the forced one; X11 for an X window option
 // (--root, --window-id, $XSCREENSAVER_WINDOW, --display); Wayland for
-// --output; else Wayland when $WAYLAND_SOCKET or $WAYLAND_DISPLAY is set, X11
+// --output and --fullscreen; else Wayland when $WAYLAND_SOCKET or $WAYLAND_DISPLAY is set, X11
 // when $DISPLAY is.
 SystemChoice ChooseDisplaySystem(const SaverOptions& options,
                                  const DisplayEnvironment& environment);

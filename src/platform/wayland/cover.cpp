@@ -2,52 +2,26 @@
 
 namespace quillomir::wayland {
 
-namespace {
-
-constexpr std::uint32_t kAllEdges =
-    ZWLR_LAYER_SURFACE_V1_ANCHOR_TOP | ZWLR_LAYER_SURFACE_V1_ANCHOR_BOTTOM |
-    ZWLR_LAYER_SURFACE_V1_ANCHOR_LEFT | ZWLR_LAYER_SURFACE_V1_ANCHOR_RIGHT;
-
-}  // namespace
-
 Cover::Cover(Session& session, Output& output, Kind kind)
     : session_(session), output_(output), kind_(kind) {
     surface_.reset(wl_compositor_create_surface(session.compositor()));
-    layer_.reset(zwlr_layer_shell_v1_get_layer_surface(
-        session.layerShell(), surface_.get(), output.proxy.get(), ZWLR_LAYER_SHELL_V1_LAYER_OVERLAY,
-        "quillomir"));
-    static const zwlr_layer_surface_v1_listener listener = {.configure = OnConfigure,
-                                                            .closed = OnClosed};
-    zwlr_layer_surface_v1_add_listener(layer_.get(), &listener, this);
-    zwlr_layer_surface_v1_set_anchor(layer_.get(), kAllEdges);
-    zwlr_layer_surface_v1_set_exclusive_zone(layer_.get(), -1);
-    if (kind == Kind::Input) {
-        zwlr_layer_surface_v1_set_keyboard_interactivity(
-            layer_.get(), ZWLR_LAYER_SURFACE_V1_KEYBOARD_INTERACTIVITY_EXCLUSIVE);
-    } else {
-        // Pointer events pass through the picture to the input cover.
-        wl_region* nowhere = wl_compositor_create_region(session.compositor());
-        wl_surface_set_input_region(surface_.get(), nowhere);
-        wl_region_destroy(nowhere);
-    }
+    role_ = kind == Kind::Window ? MakeWindowRole(session, *this, output)
+                                 : MakeLayerRole(session, *this, output, kind == Kind::Input);
     // No buffer yet: the compositor answers with the size, then the first buffer maps it.
     wl_surface_commit(surface_.get());
 }
 
 Cover::~Cover() {
     viewport_.reset();
-    layer_.reset();
+    role_.reset();
     surface_.reset();
 }
 
-void Cover::OnConfigure(void* data, zwlr_layer_surface_v1* layer, std::uint32_t serial,
-                        std::uint32_t width, std::uint32_t height) {
-    auto* cover = static_cast<Cover*>(data);
-    zwlr_layer_surface_v1_ack_configure(layer, serial);
-    cover->answered_ = true;
-    cover->askedWidth_ = width;
-    cover->askedHeight_ = height;
-    cover->FollowOutput();
+void Cover::Configured(std::uint32_t width, std::uint32_t height) {
+    answered_ = true;
+    askedWidth_ = width;
+    askedHeight_ = height;
+    FollowOutput();
 }
 
 void Cover::FollowOutput() {
@@ -60,10 +34,6 @@ void Cover::FollowOutput() {
         height_ = size.height;
         needsPaint_ = true;
     }
-}
-
-void Cover::OnClosed(void* data, zwlr_layer_surface_v1*) {
-    static_cast<Cover*>(data)->closed_ = true;
 }
 
 bool Cover::ShowPlain(std::string& error) {

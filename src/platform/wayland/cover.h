@@ -1,11 +1,12 @@
-// One output's cover: a layer surface on the overlay layer, anchored to all
-// four edges, over every panel (exclusive zone -1). Each output has two, one
-// on each of the saver's connections:
+// One output's cover: a surface that a shell role (cover_role.h) puts over
+// the output. On the layer shell each output has two, one on each of the
+// saver's connections:
 // - the picture, which shows black or the crawlet and takes no input (an empty
 //   input region, no keyboard), so that the compositor's answers to its
 //   frames can wait in their socket until the next tick;
 // - the input cover, transparent, which takes the keyboard (exclusively) and
 //   the pointer, on the connection that the saver always listens to.
+// With --fullscreen each output has one, a window: the picture, taking input.
 // A plain cover costs no full-size buffer: a 1x1 buffer stretched by
 // wp_viewporter, or where that is not offered a buffer of the output's size
 // on memory that this process never touches (all zeros: black, or clear).
@@ -18,6 +19,7 @@
 #include <string>
 #include <utility>
 
+#include "cover_role.h"
 #include "crawlet_surface.h"
 #include "shm_buffer.h"
 #include "wl_object.h"
@@ -27,7 +29,7 @@ namespace quillomir::wayland {
 
 class Cover {
   public:
-    enum class Kind { Picture, Input };
+    enum class Kind { Picture, Input, Window };
 
     Cover(Session& session, Output& output, Kind kind);
     ~Cover();
@@ -41,6 +43,8 @@ class Cover {
     bool configured() const { return width_ > 0 && height_ > 0; }
     // The compositor took the cover away, for its output or for its own reasons.
     bool closed() const { return closed_; }
+    // The compositor asked the window to close: the saver ends.
+    bool endAsked() const { return endAsked_; }
     std::chrono::steady_clock::time_point madeAt() const { return madeAt_; }
     // The output's size changed: a cover whose configure left the size to us follows it.
     void FollowOutput();
@@ -52,6 +56,12 @@ class Cover {
     bool TakeNeedsPaint() { return std::exchange(needsPaint_, false); }
     void RequestPaint() { needsPaint_ = true; }
 
+    // What the role heard, acknowledged: a size (0: ours to choose), the
+    // cover taken away, a request to end.
+    void Configured(std::uint32_t width, std::uint32_t height);
+    void MarkClosed() { closed_ = true; }
+    void AskToEnd() { endAsked_ = true; }
+
     // Shows black (a picture) or nothing (an input cover); false with a
     // message when no buffer can be made.
     bool ShowPlain(std::string& error);
@@ -59,15 +69,11 @@ class Cover {
     void ShowFrame(const CrawletSurface::Frame& frame, int scale);
 
   private:
-    static void OnConfigure(void* data, zwlr_layer_surface_v1* layer, std::uint32_t serial,
-                            std::uint32_t width, std::uint32_t height);
-    static void OnClosed(void* data, zwlr_layer_surface_v1* layer);
-
     Session& session_;
     Output& output_;
     Kind kind_;
     WlObject<wl_surface> surface_;
-    WlObject<zwlr_layer_surface_v1> layer_;
+    std::unique_ptr<CoverRole> role_;  // destroyed before the surface
     WlObject<wp_viewport> viewport_;
     std::unique_ptr<ShmBuffer> plain_;
     std::uint32_t askedWidth_ = 0;  // the last configure's; 0: ours to choose
@@ -77,6 +83,7 @@ class Cover {
     int bufferScale_ = 1;
     bool needsPaint_ = false;
     bool closed_ = false;
+    bool endAsked_ = false;
     bool answered_ = false;
     std::chrono::steady_clock::time_point madeAt_ = std::chrono::steady_clock::now();
 };

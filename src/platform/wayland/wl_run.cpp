@@ -20,13 +20,15 @@ int RunSaver(const linux_host::SaverRun& run) {
     // clients) gives no way to open a second one to it, and libwayland
     // forgets the variable once it has taken the socket: the pictures and
     // input share that one connection then, which only costs a wake-up for
-    // each buffer the compositor gives back.
+    // each buffer the compositor gives back. --fullscreen's windows take
+    // input themselves: one connection, so that the seat's events name them.
     const char* handed = std::getenv("WAYLAND_SOCKET");
     const std::string socket = handed != nullptr ? handed : "";
+    const bool shared = !socket.empty() || run.options.fullscreen;
     errno = 0;
     WlObject<wl_display> picture(wl_display_connect(nullptr));
-    WlObject<wl_display> input(picture && socket.empty() ? wl_display_connect(nullptr) : nullptr);
-    if (!picture || (!input && socket.empty())) {
+    WlObject<wl_display> input(picture && !shared ? wl_display_connect(nullptr) : nullptr);
+    if (!picture || (!input && !shared)) {
         const int error = errno;
         if (!socket.empty()) {
             std::fprintf(stderr,

@@ -15,7 +15,10 @@ constexpr int kConfigureTimeoutMs = 5000;
 }  // namespace
 
 WaylandSaver::WaylandSaver(wl_display* picture, wl_display* input, const linux_host::SaverRun& run)
-    : run_(run), picture_(picture, *this, false), input_(input, *this, true) {}
+    : run_(run),
+      picture_(picture, *this, false,
+               run.options.fullscreen ? CoverShell::Window : CoverShell::Layer),
+      input_(input, *this, true, run.options.fullscreen ? CoverShell::None : CoverShell::Layer) {}
 
 WaylandSaver::~WaylandSaver() {
     form_.reset();
@@ -42,8 +45,9 @@ int WaylandSaver::ScaleOf(const Output& output) const {
 bool WaylandSaver::WaitForConfigures(Session& session, const Covers& covers) {
     using Clock = std::chrono::steady_clock;
     const auto deadline = Clock::now() + std::chrono::milliseconds(kConfigureTimeoutMs);
-    while (!std::all_of(covers.begin(), covers.end(),
-                        [](const auto& cover) { return cover->answered() || cover->closed(); })) {
+    while (!std::all_of(covers.begin(), covers.end(), [](const auto& cover) {
+        return cover->answered() || cover->closed() || cover->endAsked();
+    })) {
         const auto left =
             std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
         if (left <= 0) {
@@ -82,8 +86,8 @@ int WaylandSaver::Run() {
         (!closeRequested_ && !WaitForConfigures(input_, inputs_))) {
         return 1;
     }
-    if (closeRequested_) {
-        return 0;  // a signal before anything was shown
+    if (closeRequested_ || EndAsked()) {
+        return 0;  // a signal or a close before anything was shown
     }
 
     bool signalled = false;
@@ -106,6 +110,7 @@ int WaylandSaver::Run() {
             break;
         }
         signalled = pumped == Pumped::Terminated;
+        closeRequested_ = closeRequested_ || EndAsked();
         for (const SaverTimer timer : timers_.TakeDue(linux_host::TimerSchedule::Clock::now())) {
             if (!closeRequested_ && !fatal_ && !signalled) {
                 form_->TimerTick(timer);
@@ -222,6 +227,24 @@ std::pair<std::int32_t, std::int32_t> WaylandSaver::Twips(double x, double y) co
     return {CrawletSurface::ToTwips(left), CrawletSurface::ToTwips(top)};
 }
 
+Cover* WaylandSaver::InputCoverOf(const wl_surface* surface) const {
+    // A picture takes input only as a window (--fullscreen); a layer-shell
+    // picture lets the pointer through, so it is never named here.
+    for (const Covers* covers : {&inputs_, &pictures_}) {
+        for (const auto& cover : *covers) {
+            if (cover->surface() == surface) {
+                return cover.get();
+            }
+        }
+    }
+    return nullptr;
+}
+
+bool WaylandSaver::EndAsked() const {
+    return std::any_of(pictures_.begin(), pictures_.end(),
+                       [](const auto& cover) { return cover->endAsked(); });
+}
+
 void WaylandSaver::PointerEntered(wl_pointer* pointer, std::uint32_t serial, wl_surface* surface,
                                   double x, double y) {
     pointer_ = pointer;
@@ -229,12 +252,7 @@ void WaylandSaver::PointerEntered(wl_pointer* pointer, std::uint32_t serial, wl_
     if (pointerCount_ < 0) {
         wl_pointer_set_cursor(pointer, serial, nullptr, 0, 0);
     }
-    pointerCover_ = nullptr;
-    for (const auto& cover : inputs_) {
-        if (cover->surface() == surface) {
-            pointerCover_ = cover.get();
-        }
-    }
+    pointerCover_ = InputCoverOf(surface);
     if (!form_ || pointerCover_ == nullptr) {
         return;
     }
@@ -262,12 +280,7 @@ void WaylandSaver::PointerPressed() {
 
 void WaylandSaver::Touched(wl_surface* surface, double x, double y) {
     // A tap is a click where it lands, as Windows makes one.
-    Cover* touched = nullptr;
-    for (const auto& cover : inputs_) {
-        if (cover->surface() == surface) {
-            touched = cover.get();
-        }
-    }
+    Cover* touched = InputCoverOf(surface);
     if (form_ && touched != nullptr) {
         pointerCover_ = touched;
         pointerAt_ = Twips(x, y);

@@ -15,6 +15,11 @@
 // once a tick (a frame's buffer comes back while the saver sleeps, and waits
 // in the socket); the transparent input covers live on the other, which the
 // one poll watches beside the signals, with the timers' timeout.
+//
+// With --fullscreen, one full-screen window on each output is both picture
+// and input cover, and both sessions share one connection, so that the
+// seat's events name the windows' surfaces. A close request from the
+// compositor ends the run as a key does.
 #pragma once
 
 #include <wayland-client.h>
@@ -89,6 +94,12 @@ class WaylandSaver : public SaverHost, public SessionEvents {
     int ScaleOf(const Output& output) const;
     // Shows what changed: new sizes, closed covers, the crawlet's frame.
     bool Present();
+    Cover::Kind PictureKind() const {
+        return run_.options.fullscreen ? Cover::Kind::Window : Cover::Kind::Picture;
+    }
+    // The cover whose surface the seat names, where it is one that takes input.
+    Cover* InputCoverOf(const wl_surface* surface) const;
+    bool EndAsked() const;  // a window was asked to close
     // Pointer position on the cover entered last, in the crawlet's twips.
     std::pair<std::int32_t, std::int32_t> Twips(double x, double y) const;
 

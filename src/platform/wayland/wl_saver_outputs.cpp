@@ -1,6 +1,6 @@
 // The saver's covers as the outputs come and go: one picture and one input
-// cover on each output, made again when the compositor closes one over an
-// output that stays, and the crawlet's place among them.
+// cover on each output (with --fullscreen a window that is both), made again when the compositor
+// closes one over an output that stays, and the crawlet's place among them.
 #include <algorithm>
 #include <chrono>
 #include <cmath>
@@ -34,7 +34,7 @@ bool WaylandSaver::CoverOutputs() {
         if (!output->ready) {
             continue;
         }
-        pictures_.push_back(std::make_unique<Cover>(picture_, *output, Cover::Kind::Picture));
+        pictures_.push_back(std::make_unique<Cover>(picture_, *output, PictureKind()));
         if (crawletCover_ == nullptr && (!wanted || Wanted(*output))) {
             crawletCover_ = pictures_.back().get();
         }
@@ -52,7 +52,7 @@ bool WaylandSaver::CoverOutputs() {
     // surface usually stacks above, though the input region lets the
     // pointer through a picture either way.
     for (const auto& output : input_.outputs()) {
-        if (output->ready) {
+        if (output->ready && !run_.options.fullscreen) {
             inputs_.push_back(std::make_unique<Cover>(input_, *output, Cover::Kind::Input));
         }
     }
@@ -143,7 +143,7 @@ void WaylandSaver::RenewClosed() {
             // A cover's output is still there: OutputGone drops its covers first.
             std::unique_ptr<Cover> fresh =
                 std::make_unique<Cover>(pictures ? picture_ : input_, slot->output(),
-                                        pictures ? Cover::Kind::Picture : Cover::Kind::Input);
+                                        pictures ? PictureKind() : Cover::Kind::Input);
             if (slot.get() == pointerCover_) {
                 pointerCover_ = nullptr;
             }
@@ -158,9 +158,12 @@ void WaylandSaver::RenewClosed() {
 
 void WaylandSaver::OutputReady(Output& output) {
     const bool picture = output.session == &picture_;
+    if (!picture && run_.options.fullscreen) {
+        return;  // the window over it takes the input
+    }
     Covers& covers = CoversOf(output);
     covers.push_back(std::make_unique<Cover>(picture ? picture_ : input_, output,
-                                             picture ? Cover::Kind::Picture : Cover::Kind::Input));
+                                             picture ? PictureKind() : Cover::Kind::Input));
     if (picture && crawletCover_ == nullptr) {
         PlaceCrawlet(covers.back().get());  // the --output one takes it once it is placed
     }

@@ -18,6 +18,7 @@ namespace {
 constexpr std::uint32_t kCompositorVersion = 4;  // damage_buffer
 constexpr std::uint32_t kSeatVersion = 5;        // release of pointer and keyboard
 constexpr std::uint32_t kLayerShellVersion = 4;
+constexpr std::uint32_t kWmBaseVersion = 5;     // the toplevel's configure_bounds, wm_capabilities
 constexpr std::uint32_t kXdgOutputVersion = 3;  // wl_output's done ends its descriptions
 constexpr int kStartTimeoutMs = 5000;
 
@@ -154,14 +155,20 @@ struct SessionListeners {
     static void SeatName(void*, wl_seat*, const char*) {}
     static constexpr wl_seat_listener kSeat = {.capabilities = Capabilities, .name = SeatName};
 
+    // A window whose client does not answer is shown as not responding.
+    static void Ping(void*, xdg_wm_base* base, std::uint32_t serial) {
+        xdg_wm_base_pong(base, serial);
+    }
+    static constexpr xdg_wm_base_listener kWmBase = {.ping = Ping};
+
     static void Synced(void* data, wl_callback*, std::uint32_t) {
         *static_cast<bool*>(data) = true;
     }
     static constexpr wl_callback_listener kSync = {.done = Synced};
 };
 
-Session::Session(wl_display* display, SessionEvents& events, bool seats)
-    : display_(display), events_(events), withSeats_(seats) {}
+Session::Session(wl_display* display, SessionEvents& events, bool seats, CoverShell shell)
+    : display_(display), events_(events), withSeats_(seats), shell_(shell) {}
 
 Session::~Session() {
     seats_.clear();
@@ -177,9 +184,15 @@ void Session::OnGlobal(void* data, wl_registry* registry, std::uint32_t id, cons
                                                        version, kCompositorVersion));
     } else if (name == wl_shm_interface.name && !session->shm_) {
         session->shm_.reset(Bind<wl_shm>(registry, id, &wl_shm_interface, version, 1));
-    } else if (name == zwlr_layer_shell_v1_interface.name && !session->layerShell_) {
+    } else if (name == zwlr_layer_shell_v1_interface.name && session->shell_ == CoverShell::Layer &&
+               !session->layerShell_) {
         session->layerShell_.reset(Bind<zwlr_layer_shell_v1>(
             registry, id, &zwlr_layer_shell_v1_interface, version, kLayerShellVersion));
+    } else if (name == xdg_wm_base_interface.name && session->shell_ == CoverShell::Window &&
+               !session->wmBase_) {
+        session->wmBase_.reset(
+            Bind<xdg_wm_base>(registry, id, &xdg_wm_base_interface, version, kWmBaseVersion));
+        xdg_wm_base_add_listener(session->wmBase_.get(), &SessionListeners::kWmBase, nullptr);
     } else if (name == wp_viewporter_interface.name && !session->viewporter_) {
         session->viewporter_.reset(
             Bind<wp_viewporter>(registry, id, &wp_viewporter_interface, version, 1));
@@ -251,10 +264,17 @@ bool Session::Start(linux_host::TerminationSignals& signals, std::string& error,
         error = "the Wayland compositor offers no wl_compositor or wl_shm";
         return false;
     }
-    if (!layerShell_) {
+    if (shell_ == CoverShell::Layer && !layerShell_) {
         error =
             "the Wayland compositor offers no wlr-layer-shell-unstable-v1, so no client can "
-            "cover its screen (GNOME has none); on such a desktop use its own screen blanking";
+            "cover its screen by itself; on GNOME, Quillomir runs through its GNOME Shell "
+            "extension";
+        return false;
+    }
+    if (shell_ == CoverShell::Window && !wmBase_) {
+        error =
+            "the Wayland compositor offers no xdg_wm_base (xdg-shell), so --fullscreen has no "
+            "window to cover its outputs with";
         return false;
     }
     started_ = true;

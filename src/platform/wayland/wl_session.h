@@ -1,6 +1,7 @@
 // A connection to the compositor and what the saver takes from it: the
-// compositor, shared memory, the layer shell and the viewporter (when
-// offered), the outputs as they come and go (with xdg-output's names and
+// compositor, shared memory, the shell its covers need (the layer shell, or
+// xdg-shell for --fullscreen's windows, whose pings it answers), the
+// viewporter (when offered), the outputs as they come and go (with xdg-output's names and
 // sizes where offered: wl_output names outputs only from version 4), and (on
 // the connection that takes input) every seat's keyboard, pointer and touch. Events
 // go to the saver.
@@ -22,6 +23,7 @@
 #include "wl_object.h"
 #include "wlr-layer-shell-unstable-v1-client-protocol.h"
 #include "xdg-output-unstable-v1-client-protocol.h"
+#include "xdg-shell-client-protocol.h"
 
 namespace quillomir::wayland {
 
@@ -30,6 +32,7 @@ QUILLOMIR_WL_DELETE(zwlr_layer_shell_v1,
                         ? zwlr_layer_shell_v1_destroy(object)
                         : wl_proxy_destroy(reinterpret_cast<wl_proxy*>(object)))
 QUILLOMIR_WL_DELETE(zwlr_layer_surface_v1, zwlr_layer_surface_v1_destroy(object))
+QUILLOMIR_WL_DELETE(xdg_wm_base, xdg_wm_base_destroy(object))
 QUILLOMIR_WL_DELETE(wp_viewporter, wp_viewporter_destroy(object))
 QUILLOMIR_WL_DELETE(wp_viewport, wp_viewport_destroy(object))
 QUILLOMIR_WL_DELETE(zxdg_output_manager_v1, zxdg_output_manager_v1_destroy(object))
@@ -72,16 +75,20 @@ class SessionEvents {
 
 enum class Pumped { Ok, Terminated, Lost };
 
+// The shell a session's covers are made with; None for a connection that
+// only takes input.
+enum class CoverShell { Layer, Window, None };
+
 class Session {
   public:
     // `seats`: whether this connection takes the keyboard and pointer.
-    Session(wl_display* display, SessionEvents& events, bool seats);
+    Session(wl_display* display, SessionEvents& events, bool seats, CoverShell shell);
     ~Session();
     Session(const Session&) = delete;
     Session& operator=(const Session&) = delete;
 
     // Binds the globals and waits until the outputs are described; false with
-    // the reason (no layer shell, a compositor that does not answer). There
+    // the reason (no shell for the covers, a compositor that does not answer). There
     // may be no output yet: the saver waits for one.
     // `terminated` tells a signal from a failure.
     bool Start(linux_host::TerminationSignals& signals, std::string& error, bool& terminated);
@@ -103,6 +110,7 @@ class Session {
     wl_compositor* compositor() const { return compositor_.get(); }
     wl_shm* shm() const { return shm_.get(); }
     zwlr_layer_shell_v1* layerShell() const { return layerShell_.get(); }
+    xdg_wm_base* wmBase() const { return wmBase_.get(); }
     wp_viewporter* viewporter() const { return viewporter_.get(); }
     const std::vector<std::unique_ptr<Output>>& outputs() const { return outputs_; }
 
@@ -125,11 +133,13 @@ class Session {
     wl_display* display_;
     SessionEvents& events_;
     bool withSeats_;
+    CoverShell shell_;
     bool started_ = false;
     WlObject<wl_registry> registry_;
     WlObject<wl_compositor> compositor_;
     WlObject<wl_shm> shm_;
     WlObject<zwlr_layer_shell_v1> layerShell_;
+    WlObject<xdg_wm_base> wmBase_;
     WlObject<wp_viewporter> viewporter_;
     WlObject<zxdg_output_manager_v1> xdgOutputs_;
     std::vector<std::unique_ptr<Output>> outputs_;

@@ -49,8 +49,11 @@ class Shot:
 
 
 @pytest.fixture
-def session():
-    with SwaySession(outputs=[(1280, 720, 2), (800, 600)]) as made:
+def session(request):
+    # A test of full-screen windows turns sway's direct scan-out off (indirect
+    # parameter False): grim cannot read it back.
+    with SwaySession(outputs=[(1280, 720, 2), (800, 600)],
+                     scanout=getattr(request, "param", True)) as made:
         with made.virtual_pointer() as pointer:
             made.pointer = pointer
             yield made
@@ -136,6 +139,31 @@ def test_output_puts_the_crawlet_on_the_named_output(session, run_saver):
     assert unknown.wait(10) == 1
     message = unknown.stderr()
     assert 'no output "DP-7"' in message and FIRST in message and SECOND in message
+
+
+def fullscreen_windows(node, output=None) -> list[tuple[str, str, int]]:
+    """(output, title, fullscreen mode) of each of sway's windows whose app id is quillomir."""
+    output = node["name"] if node.get("type") == "output" else output
+    found = [(output, node["name"], node["fullscreen_mode"])] \
+        if node.get("app_id") == "quillomir" else []
+    for child in node.get("nodes", []) + node.get("floating_nodes", []):
+        found += fullscreen_windows(child, output)
+    return found
+
+
+@pytest.mark.parametrize("session", [False], indirect=True, ids=["noscanout"])
+@pytest.mark.parametrize("args, lit, dark", [([], FIRST, SECOND),
+                                             (["--output", SECOND], SECOND, FIRST)])
+def test_fullscreen_windows_cover_every_output_and_a_key_ends_it(session, run_saver, args, lit,
+                                                                 dark):
+    saver = run_saver("--fullscreen", "--color", "green", *args)
+    assert wait_for(session, GREEN, output=lit), "no crawlet on its output's window"
+    assert wait_until(lambda: Shot(session, dark).only(BLACK), 5), "the other output is not black"
+    assert Shot(session, lit).only(BLACK, GREEN), "the crawlet's output is not covered"
+    assert sorted(fullscreen_windows(session.swaymsg("-t", "get_tree"))) == \
+        [(FIRST, "Quillomir", 1), (SECOND, "Quillomir", 1)], "not one full-screen window an output"
+    session.run(["wtype", "-s", "300", "x"])
+    assert saver.wait(5) == 0, "the key did not end the saver with status 0"
 
 
 @pytest.mark.parametrize("how", ["key", "click", "wheel", "sixth move"])
@@ -265,16 +293,17 @@ def bare_compositor(tmp_path):
         served.stdout.close()
 
 
-@pytest.mark.parametrize("compositor, message", [
-    ({"WAYLAND_DISPLAY": "wayland-none", "XDG_RUNTIME_DIR": "/tmp"},
+@pytest.mark.parametrize("compositor, args, message", [
+    ({"WAYLAND_DISPLAY": "wayland-none", "XDG_RUNTIME_DIR": "/tmp"}, [],
      "cannot connect to the Wayland compositor \"wayland-none\""),
-    ({}, "neither WAYLAND_DISPLAY nor DISPLAY is set"),
-    ("bare_compositor", "offers no wlr-layer-shell-unstable-v1"),
-    ({"WAYLAND_SOCKET": "nine", "XDG_RUNTIME_DIR": "/tmp"}, "handed over in WAYLAND_SOCKET"),
+    ({}, [], "neither WAYLAND_DISPLAY nor DISPLAY is set"),
+    ("bare_compositor", [], "offers no wlr-layer-shell-unstable-v1"),
+    ("bare_compositor", ["--fullscreen"], "offers no xdg_wm_base"),
+    ({"WAYLAND_SOCKET": "nine", "XDG_RUNTIME_DIR": "/tmp"}, [], "handed over in WAYLAND_SOCKET"),
 ])
-def test_no_compositor_gives_a_message_and_status_1(request, compositor, message):
+def test_no_compositor_gives_a_message_and_status_1(request, compositor, args, message):
     env = request.getfixturevalue(compositor) if isinstance(compositor, str) else compositor
-    result = subprocess.run([str(saver_path())], env={"PATH": "/usr/bin:/bin", **env},
+    result = subprocess.run([str(saver_path()), *args], env={"PATH": "/usr/bin:/bin", **env},
                             capture_output=True, text=True, timeout=30)
     assert result.returncode == 1
     assert result.stderr.startswith("quillomir: ") and message in result.stderr
