@@ -36,6 +36,8 @@ export class SaverRun {
         this._listen(global.stage, 'notify::key-focus', () => this._checkFocus());
         this._listen(Main.overview, 'showing', () => this.stop());
         Main.messageTray.bannerBlocked = true;
+        // The overview would show the saver's windows as thumbnails.
+        Main.overview.hide();
         this._process.wait_async(null, (process, result) => this._ended(process, result));
     }
 
