@@ -20,6 +20,7 @@ The runner calls `check(session, result)` once the Shell owns its name."""
 from __future__ import annotations
 
 import os
+import shutil
 import signal
 import sys
 import time
@@ -32,6 +33,7 @@ from xwine import wait_until  # noqa: E402
 
 UUID = "quillomir@quillomir.example.org"
 UNSAFE_UUID = "matrix-unsafe@quillomir.test"
+SECOND_MONITOR = "1024x768"  # every monitor must be covered, the crawlet on one
 WAIT = 3  # seconds of idle before the extension starts the saver
 HOME = "/home/matrix"
 EXTENSIONS = ".local/share/gnome-shell/extensions"
@@ -89,6 +91,9 @@ KEYFILE = f"""\
 [org/gnome/shell]
 enabled-extensions=['{UUID}', '{UNSAFE_UUID}']
 welcome-dialog-last-shown-version='999'
+
+[org/gnome/desktop/interface]
+enable-animations=false
 
 [org/gnome/shell/extensions/quillomir]
 wait-seconds={WAIT}
@@ -158,22 +163,39 @@ class Cell:
     def bad_endings(self) -> int:
         return self.log.read_text(errors="replace").count(ENDED_BADLY)
 
-    def picture(self) -> tuple[verdict.Picture | None, verdict.Picture | None, str]:
-        """The whole screen, and its top bar's rows."""
-        shot = "/run/user/65534/matrix-shot.png"
+    def picture(self, keep: str) -> tuple[dict[str, verdict.Picture], str]:
+        """The whole screen, the top bar's rows and the second monitor (which
+        lies right of the first), judged apart; the PNG kept as OUT/KEEP.png."""
+        shot = f"/run/user/65534/{keep}.png"
         r = self.gdbus("org.gnome.Shell.Screenshot", "/org/gnome/Shell/Screenshot",
                        "org.gnome.Shell.Screenshot.Screenshot", "false", "false", shot)
         if "true" not in r.stdout:
-            return None, None, f"Screenshot: {(r.stdout + r.stderr).strip()[:160]}"
+            return {}, f"Screenshot: {(r.stdout + r.stderr).strip()[:160]}"
         ppm = self.s.root.run(["python3", f"{HOME}/png-to-ppm.py", shot], env=self.s.env,
                               text=False)
+        shutil.copyfile(self.s.root.host(shot), self.s.out / f"{keep}.png")
         try:
             width, height, rgb = verdict.parse_ppm(ppm.stdout)
         except ValueError as e:
-            return None, None, f"screenshot: {e}"
-        top = rgb[:width * TOP_BAR_ROWS * 3]
-        return (verdict.Picture.of(width, height, rgb),
-                verdict.Picture.of(width, TOP_BAR_ROWS, top), "")
+            return {}, f"screenshot: {e}"
+        second_w, second_h = map(int, SECOND_MONITOR.split("x"))
+        x0 = width - second_w
+        second = b"".join(rgb[(y * width + x0) * 3:(y + 1) * width * 3] for y in range(second_h))
+        return {"screen": verdict.Picture.of(width, height, rgb),
+                "top bar": verdict.Picture.of(width, TOP_BAR_ROWS, rgb[:width * TOP_BAR_ROWS * 3]),
+                "second monitor": verdict.Picture.of(second_w, second_h, second)}, ""
+
+    @staticmethod
+    def covered(parts: dict[str, verdict.Picture]) -> bool:
+        def dark(p: verdict.Picture) -> bool:
+            return p.black + p.crawlet >= 0.99 * p.width * p.height
+        return bool(parts) and parts["screen"].covered and \
+            parts["top bar"].black == parts["top bar"].width * TOP_BAR_ROWS and \
+            dark(parts["second monitor"])
+
+    @staticmethod
+    def describe(parts: dict[str, verdict.Picture]) -> str:
+        return "; ".join(f"{name}: {p.describe()}" for name, p in parts.items())
 
     def wait_saver(self, timeout: float) -> int | None:
         """The saver's process, once one has stayed up for a second."""
@@ -220,17 +242,15 @@ class Cell:
             r.notes.append("no saver within 60 s of the extension's start")
             return
         r.notes.append(f"started by itself {time.monotonic() - t0:.0f} s after the extension")
-        seen: list = [None, None, ""]
+        seen: list = [{}, ""]
 
         def covered():
-            seen[:] = self.picture()
-            return seen[0] is not None and seen[0].covered and seen[1].black == seen[1].width * TOP_BAR_ROWS
+            seen[:] = self.picture("with-saver")
+            return self.covered(seen[0])
 
         wait_until(covered, 30, 1)
-        whole, top, why = seen
-        r.covered = bool(whole and whole.covered and top.black == top.width * TOP_BAR_ROWS)
-        r.notes.append(f"with the saver: {whole.describe()}; top bar rows: {top.describe()}"
-                       if whole else why)
+        r.covered = self.covered(seen[0])
+        r.notes.append(f"with the saver: {self.describe(seen[0])}" if seen[0] else seen[1])
 
         # (b) a key ends it, with status 0
         typed: list = []
@@ -254,6 +274,20 @@ class Cell:
                                        "org.gnome.SessionManager.SetInhibitedActions", str(v))
         set_on = inhibit(8)
         self.eval(press_key("Shift_L"))  # input: the idle time starts again from here
+        # What the same checks see with no saver. A headless Shell repaints
+        # only what changed once the saver's windows are gone, so a redraw
+        # is asked for; it brings back the top bar (and the banners held back).
+        self.eval("global.stage.queue_redraw(); true")
+        time.sleep(1)
+        without, why = self.picture("inhibited")
+        if without:
+            bar = without["top bar"]
+            r.notes.append("without the saver the top bar's rows are "
+                           + ("all black too: that check proves nothing here"
+                              if bar.black == bar.width * TOP_BAR_ROWS else
+                              f"{100 * bar.black / (bar.width * TOP_BAR_ROWS):.1f}% black"))
+        else:
+            r.notes.append(f"without the saver: {why}")
         held = not wait_until(lambda: saver_pids(s.root.path), 2 * WAIT + 2, 0.25)
         inhibit(0)
         lifted = time.monotonic()
