@@ -119,6 +119,11 @@ MAKE_KEYBOARD = ("const C = imports.gi.Clutter; globalThis.matrixKeyboard ??= "
                  ".create_virtual_device(C.InputDeviceType.KEYBOARD_DEVICE); true")
 
 
+SHELL_STATE = ("[global.display.get_monitor_in_fullscreen(0), "
+               "global.display.get_monitor_in_fullscreen(1), Main.layoutManager.panelBox.visible, "
+               "Main.messageTray._bannerBlocked]")
+
+
 def press_key(keyval: str) -> str:
     """Eval code that presses and releases one key on that keyboard."""
     return ("const C = imports.gi.Clutter, G = imports.gi.GLib;"
@@ -249,8 +254,12 @@ class Cell:
             return self.covered(seen[0])
 
         wait_until(covered, 30, 1)
-        r.covered = self.covered(seen[0])
+        # The Shell's own word on the top bar, since a headless Shell's
+        # picture of it is not always fresh (see below).
+        shell = self.eval(SHELL_STATE)
+        r.covered = self.covered(seen[0]) and "[true,true,false,true]" in shell
         r.notes.append(f"with the saver: {self.describe(seen[0])}" if seen[0] else seen[1])
+        r.notes.append(f"Shell (fullscreen on monitor 0 and 1, top bar shown, banners held): {shell}")
 
         # (b) a key ends it, with status 0
         typed: list = []
