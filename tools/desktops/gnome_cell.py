@@ -13,7 +13,8 @@ start. In turn:
   (d) once the saver is back by itself, SIGTERM ends it with status 0;
   (c) with a stand-in org.gnome.SessionManager reporting an idle inhibitor,
       nothing starts over twice the wait; once it lifts, the saver starts;
-  and disabling the extension (what the lock screen does) ends it.
+  and, noted: disabling the extension (what the lock screen does) ends it,
+  and so does the overview opening over it (what Super does).
 
 The runner calls `check(session, result)` once the Shell owns its name."""
 
@@ -308,6 +309,7 @@ class Cell:
         r.idle_starts = held and pid is not None and set_on.returncode == 0
         if pid is not None:
             self.disable_ends(pid)
+            self.overview_ends()
 
     def disable_ends(self, pid: int) -> None:
         """GNOME disables extensions on the lock screen; this Shell has no
@@ -316,6 +318,22 @@ class Cell:
         ends = self.ends_well(pid, lambda: self.eval(
             f"Main.extensionManager.disableExtension('{UUID}')"))
         self.r.notes.append("disabling the extension "
+                            + {True: "ends it", False: "does NOT end it", None: "not tried"}[ends])
+        if ends is not True:
+            kill(pid)
+
+    def overview_ends(self) -> None:
+        """What the Super key does, as the Shell does it: the overview opens
+        over the saver, which must end (a real key would also reach the saver
+        and end it by itself, so the overview is opened through Eval)."""
+        self.eval(f"Main.extensionManager.enableExtension('{UUID}')")
+        self.eval(press_key("Shift_L"))  # the watch fires after input
+        pid = self.wait_saver(WAIT + 30)
+        if pid is None:
+            self.r.notes.append("not started again once enabled")
+            return
+        ends = self.ends_well(pid, lambda: self.eval("Main.overview.show(); true"))
+        self.r.notes.append("the overview opening "
                             + {True: "ends it", False: "does NOT end it", None: "not tried"}[ends])
         if ends is not True:
             kill(pid)
