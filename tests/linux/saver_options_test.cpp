@@ -140,11 +140,39 @@ TEST(SaverOptions, OneDisplaySystemsOptionsDoNotMixWithTheOthers) {
     Error({"--wayland=yes"});
 }
 
+TEST(SaverOptions, FullscreenMeansWaylandAndGoesWithOutput) {
+    const SaverOptions both = Parse({"--fullscreen", "--output", "DP-1"});
+    EXPECT_TRUE(both.fullscreen);
+    EXPECT_EQ(both.output, "DP-1");
+    EXPECT_FALSE(Parse({}).fullscreen);
+    // Wayland even where only DISPLAY is set, and the screen saver's window is not looked at.
+    const SaverOptions started = Parse({"--fullscreen"}, "0x1e00003");
+    EXPECT_EQ(started.target, SaverTarget::OwnWindow);
+    EXPECT_EQ(ChooseDisplaySystem(started, {nullptr, ":0"}).system, DisplaySystem::Wayland);
+    EXPECT_TRUE(Parse({"--wayland", "--fullscreen"}).fullscreen);
+    Error({"--fullscreen=yes"});
+}
+
+class FullscreenWithX11 : public testing::TestWithParam<std::vector<std::string_view>> {};
+
+TEST_P(FullscreenWithX11, IsRefused) {
+    std::vector<std::string_view> args = GetParam();
+    args.insert(args.begin(), "--fullscreen");
+    EXPECT_NE(Error(args).find("--fullscreen covers Wayland"), std::string::npos) << args[1];
+}
+
+INSTANTIATE_TEST_SUITE_P(SaverOptions, FullscreenWithX11,
+                         testing::Values(std::vector<std::string_view>{"--x11"},
+                                         std::vector<std::string_view>{"--root"},
+                                         std::vector<std::string_view>{"--window-id", "7"},
+                                         std::vector<std::string_view>{"--display", ":0"}));
+
 TEST(SaverOptions, UsageNamesEveryOption) {
     const std::string usage = SaverUsage("quillomir");
-    for (const char* option : {"--root", "--window-id", "--method", "--show-value",
-                               "--no-show-value", "--color", "--config", "--help", "--version",
-                               "--wayland", "--x11", "--output", "swayidle", "quillomir.conf"}) {
+    for (const char* option :
+         {"--root", "--window-id", "--method", "--show-value", "--no-show-value", "--color",
+          "--config", "--help", "--version", "--wayland", "--x11", "--output", "--fullscreen",
+          "swayidle", "quillomir.conf"}) {
         EXPECT_NE(usage.find(option), std::string::npos) << option;
     }
 }

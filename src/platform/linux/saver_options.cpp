@@ -184,7 +184,7 @@ ParsedOptions ParseSaverOptions(const std::vector<std::string_view>& args,
         return Fail("--output names a Wayland output; it cannot go with X11 options");
     }
     if (options.fullscreen && (x11Option || options.forced == DisplaySystem::X11)) {
-        return Fail("--fullscreen is for Wayland's windows; it cannot go with X11 options");
+        return Fail("--fullscreen covers Wayland outputs; it cannot go with X11 options");
     }
     const bool wayland =
         options.forced == DisplaySystem::Wayland || options.output || options.fullscreen;

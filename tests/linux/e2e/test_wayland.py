@@ -152,18 +152,25 @@ def fullscreen_windows(node, output=None) -> list[tuple[str, str, int]]:
 
 
 @pytest.mark.parametrize("session", [False], indirect=True, ids=["noscanout"])
-@pytest.mark.parametrize("args, lit, dark", [([], FIRST, SECOND),
-                                             (["--output", SECOND], SECOND, FIRST)])
-def test_fullscreen_windows_cover_every_output_and_a_key_ends_it(session, run_saver, args, lit,
-                                                                 dark):
+@pytest.mark.parametrize("args, lit, dark, how", [([], FIRST, SECOND, "key"),
+                                                  (["--output", SECOND], SECOND, FIRST, "click"),
+                                                  ([], FIRST, SECOND, "close")])
+def test_fullscreen_windows_cover_every_output_and_input_ends_it(session, run_saver, args, lit,
+                                                                 dark, how):
     saver = run_saver("--fullscreen", "--color", "green", *args)
-    assert wait_for(session, GREEN, output=lit), "no crawlet on its output's window"
+    assert wait_for(session, GREEN, output=lit), \
+        f"no crawlet on its output's window (the saver's status: {saver.process.poll()})"
     assert wait_until(lambda: Shot(session, dark).only(BLACK), 5), "the other output is not black"
     assert Shot(session, lit).only(BLACK, GREEN), "the crawlet's output is not covered"
     assert sorted(fullscreen_windows(session.swaymsg("-t", "get_tree"))) == \
         [(FIRST, "Quillomir", 1), (SECOND, "Quillomir", 1)], "not one full-screen window an output"
-    session.run(["wtype", "-s", "300", "x"])
-    assert saver.wait(5) == 0, "the key did not end the saver with status 0"
+    if how == "key":
+        session.run(["wtype", "-s", "300", "x"])
+    elif how == "click":  # the pointer's events name the window itself
+        session.pointer.click()
+    else:  # xdg_toplevel.close, as a shell sends it
+        session.swaymsg("[app_id=quillomir] kill")
+    assert saver.wait(5) == 0, f"the {how} did not end the saver with status 0"
 
 
 @pytest.mark.parametrize("how", ["key", "click", "wheel", "sixth move"])
@@ -196,8 +203,10 @@ def test_sigterm_ends_it_with_status_0_and_uncovers(session, run_saver):
     assert wait_until(lambda: Shot(session, SECOND).only(WHITE), 5), "the cover stayed"
 
 
-def test_an_output_added_while_it_runs_is_covered(session, run_saver):
-    saver = run_saver()
+@pytest.mark.parametrize("session, args", [(True, []), (False, ["--fullscreen"])],
+                         indirect=["session"], ids=["layer", "fullscreen"])
+def test_an_output_added_while_it_runs_is_covered(session, run_saver, args):
+    saver = run_saver(*args)
     assert wait_for(session, bytes((0, 0, 255)))
     session.swaymsg("create_output")
     assert wait_until(lambda: "HEADLESS-3" in [o["name"] for o in session.output_list()], 5)
