@@ -90,10 +90,12 @@ def check_gnome_extension(usr: Path) -> None:
     check(len(folders) == 1, f"not one GNOME Shell extension folder: {folders}")
     for folder in folders:
         meta = json.loads((folder / "metadata.json").read_text())
-        check(meta.get("uuid") == folder.name, f"{folder.name} holds the extension {meta.get('uuid')}")
+        check(meta.get("uuid") == folder.name,
+              f"{folder.name} holds the extension {meta.get('uuid')}")
         for module in ("extension.js", "prefs.js"):
             check((folder / module).is_file(), f"the extension has no {module}")
-        schema = usr / "share" / "glib-2.0" / "schemas" / f"{meta.get('settings-schema')}.gschema.xml"
+        schemas = usr / "share" / "glib-2.0" / "schemas"
+        schema = schemas / f"{meta.get('settings-schema')}.gschema.xml"
         check(schema.is_file(), f"{schema.name} is not in /usr/share/glib-2.0/schemas")
         if schema.is_file() and shutil.which("glib-compile-schemas"):
             with tempfile.TemporaryDirectory() as scratch:

@@ -12,6 +12,7 @@ llvmpipe through EGL on its surfaceless platform."""
 from __future__ import annotations
 
 from dataclasses import dataclass, field
+from typing import Callable
 
 import gnome_cell
 from verdict import COVERS, REFUSES
@@ -41,7 +42,8 @@ class Desktop:
     # go into its row (e.g. which renderer it chose).
     diagnose: list[str] = field(default_factory=list)
     diagnose_grep: str = ""
-    check: object = None  # its own checks, check(session, result), instead of the usual ones
+    # Its own checks, check(session, result), instead of the usual ones.
+    check: Callable | None = None
 
 
 DESKTOPS = [

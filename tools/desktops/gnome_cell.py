@@ -79,7 +79,8 @@ import sys, gi
 gi.require_version('GdkPixbuf', '2.0')
 from gi.repository import GdkPixbuf
 p = GdkPixbuf.Pixbuf.new_from_file(sys.argv[1])
-w, h, n, stride, px = p.get_width(), p.get_height(), p.get_n_channels(), p.get_rowstride(), p.get_pixels()
+w, h, n, stride = p.get_width(), p.get_height(), p.get_n_channels(), p.get_rowstride()
+px = p.get_pixels()
 rgb = bytearray(w * h * 3)
 for y in range(h):
     row = px[y * stride:y * stride + w * n]
@@ -231,7 +232,8 @@ class Cell:
             ["gnome-extensions", "info", UUID], env=s.env).stdout and
             "true" in self.eval("global.context.unsafe_mode"), 60, 0.5)
         if not active:
-            r.notes.append(f"extension not active: {s.root.run(['gnome-extensions', 'info', UUID], env=s.env).stdout.strip()[:160]}")
+            info = s.root.run(["gnome-extensions", "info", UUID], env=s.env).stdout
+            r.notes.append(f"extension not active: {info.strip()[:160]}")
             return
         keyboard = self.eval(MAKE_KEYBOARD)
         if "true" not in keyboard:
@@ -260,7 +262,8 @@ class Cell:
         shell = self.eval(SHELL_STATE)
         r.covered = self.covered(seen[0]) and "[true,true,false,true]" in shell
         r.notes.append(f"with the saver: {self.describe(seen[0])}" if seen[0] else seen[1])
-        r.notes.append(f"Shell (fullscreen on monitor 0 and 1, top bar shown, banners held): {shell}")
+        r.notes.append("Shell (fullscreen on monitor 0 and 1, top bar shown, banners held): "
+                       + shell)
 
         # (b) a key ends it, with status 0
         typed: list = []
