@@ -13,7 +13,8 @@ start. In turn:
   (d) once the saver is back by itself, SIGTERM ends it with status 0;
   (c) with a stand-in org.gnome.SessionManager reporting an idle inhibitor,
       nothing starts over twice the wait; once it lifts, the saver starts;
-  and, noted: disabling the extension (what the lock screen does) ends it,
+  a saver that fails (/usr/bin/false) must be logged, or the endings above
+  are not judged 0; and, noted: disabling the extension (what the lock screen does) ends it,
   and so does the overview opening over it (what Super does).
 
 The runner calls `check(session, result)` once the Shell owns its name."""
@@ -313,6 +314,10 @@ class Cell:
         if pid is not None:
             self.disable_ends(pid)
             self.overview_ends()
+        # The endings above were judged by the absence of the extension's
+        # line: a saver that fails must bring that line, or they proved nothing.
+        if not self.failure_logged():
+            r.key_ends = r.sigterm_0 = False
 
     def disable_ends(self, pid: int) -> None:
         """GNOME disables extensions on the lock screen; this Shell has no
@@ -340,6 +345,20 @@ class Cell:
                             + {True: "ends it", False: "does NOT end it", None: "not tried"}[ends])
         if ends is not True:
             kill(pid)
+
+    def failure_logged(self) -> bool:
+        before = self.bad_endings()
+        set_path = self.s.root.run(["gsettings", "set", "org.gnome.shell.extensions.quillomir",
+                                    "saver-path", "/usr/bin/false"], env={**self.s.env, **ENV})
+        time.sleep(1)  # the keyfile backend sees the file change
+        self.eval(press_key("Shift_L"))
+        logged = wait_until(lambda: self.bad_endings() > before, WAIT + 30, 0.5)
+        lines = [line for line in self.log.read_text(errors="replace").splitlines()
+                 if ENDED_BADLY in line]
+        self.r.notes.append(f"/usr/bin/false as the saver: {lines[-1].split('Quillomir: ')[-1]}"
+                            if logged else "/usr/bin/false as the saver: NO line logged "
+                            f"{set_path.stderr.strip()[:80]}")
+        return bool(logged)
 
 
 def check(s, r: verdict.Result) -> None:
