@@ -59,7 +59,7 @@ def test_each_desktop_is_defined_whole(desktop):
     assert bool(desktop.not_run_if) == bool(desktop.not_run_why)
     re.compile(desktop.not_run_if)
     assert not desktop.crawlet_on or desktop.crawlet_on in desktop.outputs
-    assert desktop.command or not (desktop.files or desktop.env or desktop.runner)
+    assert desktop.command or not (desktop.files or desktop.env or desktop.check)
 
 
 def test_desktop_names_are_unique_for_their_log_folders():

@@ -20,6 +20,7 @@ import harness  # noqa: E402
 import xwine  # noqa: E402  (harness put tools/ on the path)
 
 DIST = ROOT / "build" / "dist"
+GNOME_UUID = "quillomir@quillomir.example.org"
 DEB_PACKAGES = ("quillomir", "quillomir-settings", "quillomir-dbgsym", "quillomir-settings-dbgsym")
 WINGET_MANIFESTS = {"winget-version": "Quillomir.Quillomir.yaml",
                     "winget-locale": "Quillomir.Quillomir.locale.en-US.yaml",
@@ -70,6 +71,7 @@ def release(version, deb_version) -> dict:
         "changes": DIST / f"quillomir_{deb_version}_{deb_arch()}.changes",
         "buildinfo": DIST / f"quillomir_{deb_version}_{deb_arch()}.buildinfo",
         **{kind: DIST / "winget" / name for kind, name in WINGET_MANIFESTS.items()},
+        "gnome-extension": DIST / f"{GNOME_UUID}.shell-extension.zip",
         "sums": DIST / "SHA256SUMS",
     }
     missing = [str(p) for p in files.values() if not p.is_file()]

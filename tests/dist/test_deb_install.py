@@ -33,6 +33,9 @@ SAVER_FILES = {
     "/usr/share/lintian/overrides/quillomir",
     "/usr/share/man/man6/quillomir.6.gz",
     "/usr/share/xscreensaver/config/quillomir.xml",
+    "/usr/share/glib-2.0/schemas/org.gnome.shell.extensions.quillomir.gschema.xml",
+    *(f"/usr/share/gnome-shell/extensions/quillomir@quillomir.example.org/{name}"
+      for name in ("metadata.json", "extension.js", "inhibitor.js", "saver.js", "prefs.js")),
 }
 LABEL = (16, 16, 225, 17)  # the label's box at scale 1, where its white text goes
 BESIDE_LABEL = (16, 60, 225, 17)  # the same size below it, only ever black or the crawlet

@@ -16,7 +16,7 @@ from pathlib import Path
 import pytest
 
 from check_executable import RT_VERSION, PeFile, version_strings
-from conftest import DIST, ROOT, WINDOWS_PRODUCTS
+from conftest import DIST, GNOME_UUID, ROOT, WINDOWS_PRODUCTS
 
 MAKE_DIST = ROOT / "tools" / "make-dist"
 ZIP_LAYOUT = ["x86/Quillomir.scr", "x64/Quillomir.scr", "README.txt", "LICENSE", "SHA256SUMS"]
@@ -138,6 +138,29 @@ class TestInstallers:
         carried = (tmp_path / "$SYSDIR" / "Quillomir.scr").read_bytes()
         with zipfile.ZipFile(release["zip"]) as z:
             assert carried == z.read(f"{arch}/Quillomir.scr")
+
+
+# ---- the GNOME Shell extension ---------------------------------------------------------
+
+def test_gnome_extension_zip_is_the_packaged_extension(release, tmp_path):
+    """What the extensions site gets is what the .deb installs, dated as the
+    commit, with its schema compiled for a user's extension folder."""
+    with zipfile.ZipFile(release["gnome-extension"]) as z:
+        names = z.namelist()
+        assert "metadata.json" in names and "schemas/gschemas.compiled" in names
+        stamp = datetime.datetime.fromtimestamp(commit_time(), datetime.timezone.utc)
+        assert {i.date_time[:5] for i in z.infolist()} == {
+            (stamp.year, stamp.month, stamp.day, stamp.hour, stamp.minute)}
+        z.extractall(tmp_path / "zip")
+    subprocess.run(["dpkg-deb", "-x", str(release["quillomir"]), str(tmp_path / "deb")], check=True)
+    installed = tmp_path / "deb" / "usr" / "share" / "gnome-shell" / "extensions" / GNOME_UUID
+    modules = sorted(p.name for p in installed.iterdir())
+    assert modules == sorted(n for n in names if "/" not in n)
+    for name in modules:
+        assert (tmp_path / "zip" / name).read_bytes() == (installed / name).read_bytes(), name
+    again = subprocess.run([str(ROOT / "tools" / "make-gnome-extension"), "--out",
+                            str(tmp_path / "again")], capture_output=True, text=True, check=True)
+    assert Path(again.stdout.strip()).read_bytes() == release["gnome-extension"].read_bytes()
 
 
 # ---- reproducibility ------------------------------------------------------------------

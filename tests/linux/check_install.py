@@ -11,6 +11,7 @@ usage: check_install.py BUILD_DIR VERSION"""
 from __future__ import annotations
 
 import glob
+import json
 import os
 import re
 import shutil
@@ -82,6 +83,28 @@ def check_option_file(xml: Path, saver: Path) -> None:
                 check(run.returncode == 0, f"the saver refuses {arg!r}: {run.stderr.strip()}")
 
 
+def check_gnome_extension(usr: Path) -> None:
+    """The extension sits in the folder named by its UUID, which the Shell
+    checks, and its schema where the Shell looks for a system extension's."""
+    folders = list((usr / "share" / "gnome-shell" / "extensions").glob("*"))
+    check(len(folders) == 1, f"not one GNOME Shell extension folder: {folders}")
+    for folder in folders:
+        meta = json.loads((folder / "metadata.json").read_text())
+        check(meta.get("uuid") == folder.name,
+              f"{folder.name} holds the extension {meta.get('uuid')}")
+        for module in ("extension.js", "prefs.js"):
+            check((folder / module).is_file(), f"the extension has no {module}")
+        schemas = usr / "share" / "glib-2.0" / "schemas"
+        schema = schemas / f"{meta.get('settings-schema')}.gschema.xml"
+        check(schema.is_file(), f"{schema.name} is not in /usr/share/glib-2.0/schemas")
+        if schema.is_file() and shutil.which("glib-compile-schemas"):
+            with tempfile.TemporaryDirectory() as scratch:
+                shutil.copy(schema, scratch)
+                run = subprocess.run(["glib-compile-schemas", "--strict", scratch],
+                                     capture_output=True, text=True)
+                check(run.returncode == 0, f"glib-compile-schemas: {run.stderr.strip()}")
+
+
 def main() -> int:
     build_dir, version = sys.argv[1], sys.argv[2]
     stage = Path(tempfile.mkdtemp(prefix="quillomir-install-"))
@@ -147,6 +170,7 @@ def main() -> int:
                   f"groff {page.name}: {groff.stderr.strip()}")
             for section in ("SYNOPSIS", "OPTIONS", "FILES", "EXIT STATUS"):
                 check(f".SH {section}" in text, f"{page.name} has no {section}")
+        check_gnome_extension(usr)
         if (usr / "bin" / "quillomir-settings").is_file():
             failures.extend(check_metainfo.check_tree(usr, version))
         failures.extend(check_metainfo.check_changelog_releases())

@@ -17,7 +17,8 @@ HERE = Path(__file__).resolve().parent
 sys.path.insert(0, str(HERE.parent))
 
 import verdict  # noqa: E402
-from session import Session, finish, savers  # noqa: E402
+from rootfs import savers  # noqa: E402
+from session import Session, finish  # noqa: E402
 from xwine import terminate, wait_until  # noqa: E402
 
 COVER_TIMEOUT = 30

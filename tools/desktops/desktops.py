@@ -9,14 +9,16 @@ No render node (/dev/dri) exists on these machines: the wlroots compositors
 draw with the pixman renderer, KWin with QPainter, GNOME's with Mesa's
 llvmpipe through EGL on its surfaceless platform.
 
-A desktop whose checks are its own (GNOME's, through its extension) names a
-module of this folder in `runner`; that module's `check(session, result)`
-runs instead of the common checks of checks.py."""
+A desktop whose checks are its own (GNOME's, through its extension) gives
+them as `check(session, result)`, which runs instead of the common checks of
+checks.py."""
 
 from __future__ import annotations
 
 from dataclasses import dataclass, field
+from typing import Callable
 
+import gnome_cell
 from verdict import COVERS, REFUSES
 
 WIDTH, HEIGHT = 1280, 800
@@ -51,13 +53,14 @@ class Desktop:
     crawlet_on: str = ""  # the output the saver is asked to put the crawlet on
     keyboard: bool = False  # offers a virtual keyboard (wtype)
     idle: list[str] = field(default_factory=list)  # its idle daemon's command line
-    runner: str = ""  # a module with its own check(session, result)
     label: str = ""  # its name in the README, where that is not `name`
     note: str = ""
     # Asked once it is up; the lines of the answer that match `diagnose_grep`
     # go into its row (e.g. which renderer it chose).
     diagnose: list[str] = field(default_factory=list)
     diagnose_grep: str = ""
+    # Its own checks, check(session, result), instead of the usual ones.
+    check: Callable | None = None
 
 
 DESKTOPS = [
@@ -97,11 +100,11 @@ DESKTOPS = [
                       "/KWin", "--method", "org.kde.KWin.supportInformation"],
             diagnose_grep="Compositing Type"),
     Desktop("GNOME Shell", "gnome-shell",
-            ["gnome-shell", "--headless", "--wayland",
-             "--virtual-monitor", f"{WIDTH}x{HEIGHT}", "--no-x11"],
-            REFUSES, env={"LIBGL_ALWAYS_SOFTWARE": "1"},
+            ["gnome-shell", "--headless", "--wayland", "--virtual-monitor", f"{WIDTH}x{HEIGHT}",
+             "--virtual-monitor", gnome_cell.SECOND_MONITOR, "--no-x11"],
+            COVERS, env=gnome_cell.ENV, files=gnome_cell.FILES,
             capture="gnome", bus=True, bus_name="org.gnome.Shell.Screenshot",
-            label="GNOME", note="no layer shell"),
+            label="GNOME", check=gnome_cell.check),
     Desktop("mutter", "mutter",
             ["mutter", "--headless", "--wayland", "--virtual-monitor", f"{WIDTH}x{HEIGHT}",
              "--no-x11"],

@@ -19,6 +19,20 @@ RUN, HOME = "/run/user/65534", "/home/matrix"
 PATH = "/usr/local/bin:/usr/bin:/bin:/usr/sbin:/sbin"
 
 
+def savers(root: Path) -> list[int]:
+    """The saver processes running inside `root`: one named quillomir
+    elsewhere on the machine (another test's) is none of the matrix's."""
+    found = []
+    for pid in filter(str.isdigit, os.listdir("/proc")):
+        try:
+            if Path(f"/proc/{pid}/comm").read_text().strip() == "quillomir" and \
+                    os.readlink(f"/proc/{pid}/root") == os.path.realpath(root):
+                found.append(int(pid))
+        except OSError:
+            pass
+    return found
+
+
 class Chroot:
     def __init__(self, path: Path):
         self.path = path

@@ -46,20 +46,6 @@ def wayland_socket(root: Chroot) -> str | None:
     return names[0] if names else None
 
 
-def savers(root: Path) -> list[int]:
-    """The saver processes running inside `root`: one named quillomir
-    elsewhere on the machine (another test's) is none of the matrix's."""
-    found = []
-    for pid in filter(str.isdigit, os.listdir("/proc")):
-        try:
-            if Path(f"/proc/{pid}/comm").read_text().strip() == "quillomir" and \
-                    os.readlink(f"/proc/{pid}/root") == os.path.realpath(root):
-                found.append(int(pid))
-        except OSError:
-            pass
-    return found
-
-
 class Session:
     """One desktop started in the root, with what runs in it."""
 
