@@ -21,6 +21,7 @@ The runner calls `check(session, result)` once the Shell owns its name."""
 
 from __future__ import annotations
 
+import ctypes
 import os
 import shutil
 import signal
@@ -142,6 +143,24 @@ def kill(pid: int) -> None:
         pass  # it ended already: the check that follows says how
 
 
+PR_SET_CHILD_SUBREAPER = 36
+
+
+def wait_orphan(pid: int, timeout: float) -> int | None:
+    """The exit status of `pid` once it has become this process's child and
+    ended; None when it has not within `timeout`."""
+    deadline = time.monotonic() + timeout
+    while time.monotonic() < deadline:
+        try:
+            done, status = os.waitpid(pid, os.WNOHANG)
+            if done == pid:
+                return os.waitstatus_to_exitcode(status)
+        except ChildProcessError:
+            pass  # not handed to this process yet
+        time.sleep(0.1)
+    return None
+
+
 class Cell:
     def __init__(self, s, r: verdict.Result):
         self.s, self.r = s, r
@@ -175,9 +194,11 @@ class Cell:
             return {}, f"screenshot: {e}"
         second_w, second_h = map(int, SECOND_MONITOR.split("x"))
         x0 = width - second_w
+        first = b"".join(rgb[y * width * 3:(y * width + x0) * 3] for y in range(height))
         second = b"".join(rgb[(y * width + x0) * 3:(y + 1) * width * 3] for y in range(second_h))
         return {"screen": verdict.Picture.of(width, height, rgb),
                 "top bar": verdict.Picture.of(width, TOP_BAR_ROWS, rgb[:width * TOP_BAR_ROWS * 3]),
+                "first monitor": verdict.Picture.of(x0, height, first),
                 "second monitor": verdict.Picture.of(second_w, second_h, second)}, ""
 
     @staticmethod
@@ -238,6 +259,7 @@ class Cell:
             r.notes.append("no saver within 60 s of the extension's start")
             return
         r.notes.append(f"started by itself {time.monotonic() - t0:.0f} s after the extension")
+        r.started_by = "its GNOME Shell extension"
         seen: list = [{}, ""]
 
         def covered():
@@ -249,6 +271,12 @@ class Cell:
         # picture of it is not always fresh (see below).
         shell = self.eval(SHELL_STATE)
         r.covered = self.covered(seen[0]) and "[true,true,false,true]" in shell
+        if seen[0]:
+            # Both virtual monitors are at scale 1.
+            r.outputs, r.scale = 2, 1
+            r.outputs_ok, said = verdict.judge_outputs(
+                {name: (1, seen[0][name]) for name in ("first monitor", "second monitor")})
+            r.notes.append(said)
         r.notes.append(f"with the saver: {self.describe(seen[0])}" if seen[0] else seen[1])
         r.notes.append("Shell (fullscreen on monitor 0 and 1, top bar shown, banners held): "
                        + shell)
@@ -305,6 +333,36 @@ class Cell:
         # line: a saver that fails must bring that line, or they proved nothing.
         if not self.failure_logged():
             r.key_ends = r.sigterm_0 = False
+        self.compositor_dies()
+
+    def compositor_dies(self) -> None:
+        """Last, since it ends the Shell: SIGKILL, as a crash would. The saver
+        is the Shell's child, so this process takes it over as it is orphaned
+        (a child subreaper) to read its status; its line goes to the Shell's
+        standard error, which is the compositor's log."""
+        s, r = self.s, self.r
+        s.root.run(["gsettings", "reset", "org.gnome.shell.extensions.quillomir", "saver-path"],
+                   env={**s.env, **ENV})
+        time.sleep(1)  # the keyfile backend sees the file change
+        self.eval(press_key("Shift_L"))
+        pid = self.wait_saver(WAIT + 30)
+        if pid is None or s.comp is None:
+            r.dies_1 = False
+            r.notes.append("the saver did not come back for the Shell's death")
+            return
+        lines = self.log.read_text(errors="replace").count("\n")
+        libc = ctypes.CDLL(None, use_errno=True)
+        libc.prctl(PR_SET_CHILD_SUBREAPER, 1, 0, 0, 0)
+        try:
+            s.comp.send_signal(signal.SIGKILL)
+            s.comp.wait(timeout=20)
+            status = wait_orphan(pid, 20)
+        finally:
+            libc.prctl(PR_SET_CHILD_SUBREAPER, 0, 0, 0, 0)
+        said = [line for line in self.log.read_text(errors="replace").splitlines()[lines:]
+                if line.startswith("quillomir:")]
+        r.dies_1 = status == 1 and len(said) == 1
+        r.notes.append(f"the Shell killed: status {status}, {said!r}"[:200])
 
     def disable_ends(self, pid: int) -> None:
         """GNOME disables extensions on the lock screen; this Shell has no
