@@ -110,14 +110,21 @@ def check_outputs(s: Session, r: verdict.Result) -> None:
     r.notes.append(note)
 
 
-def check_key(s: Session, r: verdict.Result) -> None:
+def saver_up(s: Session, r: verdict.Result) -> subprocess.Popen:
+    """A saver started and given time to cover: until its picture shows
+    where the picture can be read, else 3 s."""
     saver = s.saver()
-    # Typed once the covers are up (the keyboard's focus is theirs), after
-    # wtype's keymap has reached the saver.
     if r.covered:
         wait_covered(s, saver)
     else:
         time.sleep(3)
+    return saver
+
+
+def check_key(s: Session, r: verdict.Result) -> None:
+    # Typed once the covers are up (the keyboard's focus is theirs), after
+    # wtype's keymap has reached the saver.
+    saver = saver_up(s, r)
     if saver.poll() is not None:
         r.key_ends = False
         return
@@ -147,11 +154,7 @@ def check_idle(s: Session, r: verdict.Result) -> None:
 
 def check_compositor_dies(s: Session, r: verdict.Result) -> None:
     """Last, since it ends the desktop: SIGKILL, as a crash would."""
-    saver = s.saver()
-    if r.covered:
-        wait_covered(s, saver)
-    else:
-        time.sleep(3)
+    saver = saver_up(s, r)
     if saver.poll() is not None or s.comp is None:
         r.dies_1 = False
         r.notes.append("the saver did not stay up for the compositor's death")
