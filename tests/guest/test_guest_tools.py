@@ -32,9 +32,16 @@ FAKE_QEMU = textwrap.dedent("""\
     from pathlib import Path
     args = sys.argv[1:]
     share = Path(next(a for a in args if a.startswith("local,path=")).split(",")[1][5:])
-    with open(os.environ["FAKE_QEMU_CALLS"], "a") as f:
+    calls = Path(os.environ["FAKE_QEMU_CALLS"])
+    before = len(calls.read_text().splitlines()) if calls.exists() else 0
+    with open(calls, "a") as f:
         f.write(" ".join(args) + "\\n")
     mode = os.environ.get("FAKE_GUEST", "pass")
+    if mode == "panic" or (mode == "panic-once" and before == 0):
+        # What the serial console shows when the guest's kernel dies; with
+        # -no-reboot qemu then ends with 0.
+        print("[    1.77] Kernel panic - not syncing: Fatal exception in interrupt\\r")
+        sys.exit(0)
     if mode == "qemu-fails":
         print("qemu: could not load kernel", file=sys.stderr)
         sys.exit(1)
@@ -132,6 +139,20 @@ def test_a_guest_that_failed_or_never_ran_fails_the_target(tree, guest, says):
     assert "test-i386: passed" not in r.stdout
 
 
+@pytest.mark.parametrize("guest, rc, boots, says", [
+    ("panic-once", 0, 2, "crashed (Kernel panic - not syncing: Fatal exception in interrupt)"
+                         " on boot 1 of 3; booting it again"),
+    ("panic", 1, 3, "the guest's kernel crashed on each of 3 boots"),
+])
+def test_a_guest_kernel_panic_boots_the_untouched_image_again(tree, guest, rc, boots, says):
+    r = run_test_i386(tree, guest=guest)
+    assert r.returncode == rc, r.stdout + r.stderr
+    assert says in r.stderr
+    calls = qemu_calls(tree)
+    assert len(calls) == boots and all("-snapshot" in c for c in calls)
+    assert ("test-i386: passed" in r.stdout) == (rc == 0)
+
+
 @pytest.mark.parametrize("missing, says", [
     ("win32/quillomir_core_tests.exe", "quillomir_core_tests.exe is missing"),
     ("guest-release/Quillomir-1.0.0.8-x86-setup.exe", "the installers are missing"),
@@ -211,4 +232,16 @@ def test_a_failed_preparation_leaves_no_image_to_find(image_tree):
     r = build_image(image_tree)
     assert r.returncode == 0, r.stderr
     assert (Path(r.stdout.strip()) / "ready").exists()
+    assert rootfs_calls(image_tree) == 1
+
+
+def test_a_panic_while_the_prefix_is_made_starts_the_image_over(image_tree):
+    r = build_image(image_tree, guest="panic-once")
+    assert r.returncode == 0, r.stderr
+    assert "the image is spoilt" in r.stderr
+    assert (Path(r.stdout.strip()) / "ready").exists()
+    # Both boots wrote into an image; the second into a new one, made from the
+    # cached root file system.
+    calls = qemu_calls(image_tree)
+    assert len(calls) == 2 and not any("-snapshot" in c for c in calls)
     assert rootfs_calls(image_tree) == 1
